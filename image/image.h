@@ -1,0 +1,42 @@
+// Firmware image: the CRC-32 engine, the image loader and the header accessors.
+#pragma once
+
+#include <cstdint>
+
+// Image file layout and limits.
+enum : uint32_t {
+  fw_header_size = 64,
+  fw_buffer_size = 0x200000,   // the image buffer, as large as the instrument's staging area
+  fw_max_size = 0x1C0000,      // 28 transfer blocks of 64 KiB
+  fw_body_address = 0xFFE00040 // the one firmware address the instrument's flash layout allows
+};
+
+// Byte offsets of the header words.
+enum : uint32_t {
+  fw_offset_crc = 0,
+  fw_offset_address = 4,
+  fw_offset_length = 8,
+  fw_offset_word3 = 12,
+  fw_offset_hdr_crc = 60
+};
+
+// Load results; 0 is success.
+enum : int { fw_load_ok = 0, fw_load_cannot_open = 1, fw_load_rejected = 2 };
+
+// The running CRC register, uncomplemented; all ones at program start.
+extern uint32_t crc32_state;
+
+// Null data resets the register and returns 0; otherwise continues over
+// length bytes and returns the CRC-32 of everything since the last reset.
+uint32_t crc32_update(const uint8_t* data, uint32_t length);
+
+uint32_t read_be32(const uint8_t* bytes);
+
+// Reads and checks the image file; 0 loaded, 1 cannot open, 2 rejected.
+// A non-zero silent suppresses every message.
+int load_fw_file(const char* path, int silent);
+
+const uint8_t* fw_get_buffer();
+uint32_t fw_get_size();
+uint32_t fw_get_length();
+uint32_t fw_get_flash_base();

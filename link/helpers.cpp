@@ -1,0 +1,162 @@
+// Text commands, byte blocks and numeric replies over the session layer.
+#include "link.h"
+
+#include <array>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// One reply, terminated: room for the longest reply and its terminator.
+using reply_buffer = std::array<uint8_t, gpib_reply_room + 1>;
+
+// Reads one reply into buffer and terminates it; false (after the reader's
+// message) when the reply was empty.
+bool read_reply(reply_buffer& buffer, const char* reader) {
+  uint32_t count = 0;
+  gpib_read(buffer.data(), gpib_reply_room, &count);
+  if (count == 0) {
+    report_error(" %s: no data available\n", reader);
+    return false;
+  }
+  buffer[count < gpib_reply_room ? count : gpib_reply_room] = '\0';
+  return true;
+}
+
+bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+int digit_value(char c) {
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  if (c >= 'a' && c <= 'f') {
+    return c - 'a' + 10;
+  }
+  if (c >= 'A' && c <= 'F') {
+    return c - 'A' + 10;
+  }
+  return 99;
+}
+
+constexpr uint64_t magnitude_cap = uint64_t{1} << 32; // anything at or above is out of range
+
+// The sign and the magnitude of a number, the magnitude capped at 2^32.
+struct parsed_number {
+  bool negative;
+  uint64_t magnitude;
+};
+
+parsed_number parse_number(const char* text) {
+  parsed_number number{false, 0};
+  while (is_space(*text)) {
+    ++text;
+  }
+  if (*text == '+' || *text == '-') {
+    number.negative = *text == '-';
+    ++text;
+  }
+  int base = 10;
+  if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X') && digit_value(text[2]) < 16) {
+    base = 16;
+    text += 2;
+  } else if (text[0] == '0') {
+    base = 8;
+  }
+  for (int digit = digit_value(*text); digit < base; digit = digit_value(*++text)) {
+    number.magnitude = number.magnitude * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
+    if (number.magnitude >= magnitude_cap) {
+      number.magnitude = magnitude_cap;
+    }
+  }
+  return number;
+}
+
+} // namespace
+
+uint32_t gpib_to_uint32(const char* text) {
+  const parsed_number number = parse_number(text);
+  const uint32_t value = number.magnitude >= magnitude_cap ? 0xFFFFFFFFU : static_cast<uint32_t>(number.magnitude);
+  return number.negative ? 0U - value : value;
+}
+
+int32_t gpib_to_int32(const char* text) {
+  const parsed_number number = parse_number(text);
+  if (number.negative) {
+    return number.magnitude >= uint64_t{1} << 31 ? INT32_MIN : -static_cast<int32_t>(number.magnitude);
+  }
+  return number.magnitude > INT32_MAX ? INT32_MAX : static_cast<int32_t>(number.magnitude);
+}
+
+void report_error(const char* format, ...) {
+  std::fflush(stdout);
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stderr, format, args);
+  va_end(args);
+}
+
+int32_t gpib_send(const char* text) { return gpib_send_end(text, 1); }
+
+int32_t gpib_send_end(const char* text, int32_t end_flag) {
+  if (text == nullptr) {
+    report_error(" SYSTEM: null pointer\n");
+    return 2;
+  }
+  const size_t length = std::strlen(text);
+  if (length == 0) {
+    report_error(" SYSTEM: null string\n");
+    return 2;
+  }
+  uint32_t written = 0;
+  gpib_write(reinterpret_cast<const uint8_t*>(text), static_cast<uint32_t>(length), &written, end_flag);
+  return 0;
+}
+
+int32_t gpib_send_block(const uint8_t* data, uint32_t length, int32_t end_flag) {
+  if (data == nullptr) {
+    report_error(" SYSTEM: null pointer\n");
+    return 2;
+  }
+  if (length == 0) {
+    report_error(" SYSTEM: zero bytes for block size\n");
+    return 2;
+  }
+  uint32_t written = 0;
+  gpib_write(data, length, &written, end_flag);
+  return 0;
+}
+
+int32_t gpib_uint32(uint32_t* value) {
+  reply_buffer reply;
+  if (!read_reply(reply, "gpib_uint32")) {
+    *value = 0;
+    return 2;
+  }
+  *value = gpib_to_uint32(reinterpret_cast<const char*>(reply.data()));
+  return 0;
+}
+
+int32_t gpib_int32(int32_t* value) {
+  reply_buffer reply;
+  if (!read_reply(reply, "gpib_int32")) {
+    *value = 0;
+    return 2;
+  }
+  *value = gpib_to_int32(reinterpret_cast<const char*>(reply.data()));
+  return 0;
+}
+
+uint32_t gpib_opc() {
+  gpib_send_end("*OPC?\n", 1);
+  uint32_t value = 0;
+  gpib_uint32(&value);
+  return value;
+}
+
+int32_t query_mode() {
+  gpib_send("XXCMD?\n");
+  uint32_t value = 0;
+  gpib_uint32(&value);
+  return static_cast<int32_t>(value);
+}

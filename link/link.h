@@ -1,0 +1,44 @@
+// Instrument link: the one VISA session to the instrument, and the command
+// and reply helpers the update phases speak through. A VISA failure never
+// comes back from here: it is reported and ends the process with status 1.
+#pragma once
+
+#include <cstdint>
+
+enum : int32_t {
+  gpib_address_max = 30,
+  gpib_interface_name_max = 88, // longest name that fits the resource string
+  gpib_resource_size = 100,
+  gpib_reply_room = 100
+};
+
+// Session layer
+int32_t gpib_open(int32_t address, const char* interface_name);
+int32_t gpib_close();
+int32_t gpib_write(const uint8_t* data, uint32_t length, uint32_t* written, int32_t end_flag);
+int32_t gpib_read(uint8_t* buffer, uint32_t max, uint32_t* count);
+int32_t gpib_set_timeout(int32_t seconds);
+int32_t gpib_clear();
+[[noreturn]] void gpib_fail(int32_t status);
+
+// Command and reply helpers; 0 done, 2 refused or empty reply (reported).
+int32_t gpib_send(const char* text);
+int32_t gpib_send_end(const char* text, int32_t end_flag);
+int32_t gpib_send_block(const uint8_t* data, uint32_t length, int32_t end_flag);
+int32_t gpib_uint32(uint32_t* value);
+int32_t gpib_int32(int32_t* value);
+uint32_t gpib_opc();
+int32_t query_mode();
+
+// The number syntax of the replies (and of the -a option): leading white
+// space, a sign, then decimal, "0x" hexadecimal or leading-zero octal digits,
+// as C strtoul/strtol with base 0 on a 32-bit long, saturating out of range.
+uint32_t gpib_to_uint32(const char* text);
+int32_t gpib_to_int32(const char* text);
+
+// A failure message on standard error, after flushing standard output so that
+// both keep their order in a shared log.
+[[gnu::format(printf, 1, 2)]] void report_error(const char* format, ...);
+
+// The platform's pause; the one place the program waits on purpose.
+void sleep_ms(uint32_t milliseconds);
