@@ -1,6 +1,7 @@
 // Text commands, byte blocks and numeric replies over the session layer.
 #include "link.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdarg>
 #include <cstdio>
@@ -20,7 +21,7 @@ bool read_reply(reply_buffer& buffer, const char* reader) {
     report_error(" %s: no data available\n", reader);
     return false;
   }
-  buffer[count < gpib_reply_room ? count : gpib_reply_room] = '\0';
+  buffer[std::min<uint32_t>(count, gpib_reply_room)] = '\0';
   return true;
 }
 
@@ -148,14 +149,14 @@ int32_t gpib_int32(int32_t* value) {
 }
 
 uint32_t gpib_opc() {
-  gpib_send_end("*OPC?\n", 1);
+  gpib_send_end(gpib_cmd_opc, 1);
   uint32_t value = 0;
   gpib_uint32(&value);
   return value;
 }
 
 int32_t query_mode() {
-  gpib_send("XXCMD?\n");
+  gpib_send(gpib_cmd_mode);
   uint32_t value = 0;
   gpib_uint32(&value);
   return static_cast<int32_t>(value);

@@ -21,6 +21,10 @@ int32_t gpib_set_timeout(int32_t seconds);
 int32_t gpib_clear();
 [[noreturn]] void gpib_fail(int32_t status);
 
+// The two commands the helpers send themselves.
+inline constexpr char gpib_cmd_opc[] = "*OPC?\n";
+inline constexpr char gpib_cmd_mode[] = "XXCMD?\n";
+
 // Command and reply helpers; 0 done, 2 refused or empty reply (reported).
 int32_t gpib_send(const char* text);
 int32_t gpib_send_end(const char* text, int32_t end_flag);

@@ -1,0 +1,30 @@
+# Thin wrapper over CMake: `make demo` and `make test` are all a newcomer needs.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+
+CMAKE_FLAGS ?=
+ifdef CI
+CMAKE_FLAGS += -DKESLOAD_WERROR=ON
+endif
+ifdef SANITIZE
+CMAKE_FLAGS += -DKESLOAD_SANITIZE=ON
+endif
+
+.PHONY: all build demo test clean
+
+all: build
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+
+build: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j$(JOBS)
+
+demo: build
+	tools/demo.sh $(BUILD)
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,56 @@
+// kesload: replaces the firmware of a Kestrune instrument over GPIB.
+#include "front.h"
+
+#include "image.h"
+#include "link.h"
+#include "update.h"
+
+#include <array>
+
+namespace {
+
+enum : int32_t { io_timeout_seconds = 10 };
+enum : uint32_t { settle_after_clear_ms = 2000 };
+
+using phase = int32_t (*)();
+// The update runs these in order and stops at the first that fails.
+constexpr std::array<phase, 5> update_phases{enter_bootrom, fill_target_ram, download_image, erase_flash,
+                                             program_flash};
+
+int32_t run_update() {
+  for (const phase run : update_phases) {
+    if (run() != 0) {
+      return 1;
+    }
+  }
+  return reboot_after ? reboot_target() : 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  parse_options(argc, argv);
+
+  // The image is checked whole before the instrument is touched.
+  switch (load_fw_file(image_path, 1)) {
+  case fw_load_ok:
+    break;
+  case fw_load_cannot_open:
+    report_error("Can not open %s\n", image_path);
+    return 1;
+  default:
+    report_error("Data file %s is corrupted\n", image_path);
+    return 1;
+  }
+
+  // Not examined: without a resource manager the device clear fails next
+  // and reports it.
+  gpib_open(gpib_address, interface_name);
+  gpib_set_timeout(io_timeout_seconds);
+  gpib_clear();
+  sleep_ms(settle_after_clear_ms);
+
+  const int32_t status = run_update();
+  gpib_close();
+  return status;
+}

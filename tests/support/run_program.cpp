@@ -1,0 +1,114 @@
+#include "run_program.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// Runs the program once with separate pipes, or with one shared pipe when
+// merged is set; returns what came through each.
+int spawn(const std::string& path, const std::vector<std::string>& args, const std::vector<std::string>& env,
+          const std::string& dir, bool merged, std::string& out, std::string& err) {
+  int out_pipe[2];
+  int err_pipe[2];
+  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) {
+    return -1;
+  }
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int devnull = open("/dev/null", O_RDONLY);
+    dup2(devnull, 0);
+    dup2(out_pipe[1], 1);
+    dup2(merged ? out_pipe[1] : err_pipe[1], 2);
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+    for (const std::string& entry : env) {
+      const size_t eq = entry.find('=');
+      if (eq == std::string::npos) {
+        unsetenv(entry.c_str());
+      } else {
+        setenv(entry.substr(0, eq).c_str(), entry.substr(eq + 1).c_str(), 1);
+      }
+    }
+    if (!dir.empty() && chdir(dir.c_str()) != 0) {
+      _exit(126);
+    }
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(path.c_str()));
+    for (const std::string& arg : args) {
+      argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    execv(path.c_str(), argv.data());
+    _exit(127);
+  }
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&out, &err};
+  int open_count = 2;
+  while (open_count > 0) {
+    if (poll(fds, 2, -1) < 0) {
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP)) != 0) {
+        char chunk[4096];
+        const ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
+        if (n > 0) {
+          sinks[i]->append(chunk, static_cast<size_t>(n));
+        } else {
+          close(fds[i].fd);
+          fds[i].fd = -1;
+          --open_count;
+        }
+      }
+    }
+  }
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+}
+
+} // namespace
+
+program_run run_program(const std::string& path, const std::vector<std::string>& args,
+                        const std::vector<std::string>& env, const std::string& dir) {
+  program_run run;
+  run.status = spawn(path, args, env, dir, false, run.out, run.err);
+  return run;
+}
+
+program_run run_program_merged(const std::string& path, const std::vector<std::string>& args,
+                               const std::vector<std::string>& env, const std::string& dir) {
+  program_run run;
+  run.status = spawn(path, args, env, dir, true, run.out, run.err);
+  return run;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream contents;
+  contents << in.rdbuf();
+  return contents.str();
+}
+
+void write_file(const std::string& path, const std::string& contents) {
+  std::ofstream(path, std::ios::binary) << contents;
+}
+
+std::string make_temp_dir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/kesload-test-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) {
+    std::abort();
+  }
+  return pattern;
+}

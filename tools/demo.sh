@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# A complete firmware update of a simulated instrument, as it looks on a
+# bench: an instrument in its application mode with an older firmware, a new
+# image, kesload, and a look at the instrument afterwards.
+set -euo pipefail
+
+build=$(cd "${1:-build}" && pwd)
+demo=$build/demo
+rm -rf "$demo"
+mkdir -p "$demo"
+cd "$demo"
+
+show() {
+  echo "\$ $*"
+  "$@"
+}
+
+# Two firmware bodies with fixed contents, so every run prints the same CRCs.
+yes "Kestrune firmware 1.0" | head -c 150000 >old-body.bin || true
+yes "Kestrune firmware 2.0" | head -c 400000 >new-body.bin || true
+"$build/kesimage" make old-body.bin old.bin
+"$build/kesimage" make new-body.bin appl.bin
+
+# The instrument: application mode 2, the old firmware in flash, and the
+# timing of a real bench (1 MB/s bus, erase and programming times).
+"$build/kessim" create bench.state --mode 2 --image old.bin >/dev/null
+cat >visa.conf <<CONF
+trace = $demo/trace.txt
+[GPIB0::17::INSTR]
+state = $demo/bench.state
+restart_ms = 3000
+bus_rate = 1000000
+erase_ms = 400
+program_ms = 150
+crc_ms_per_mib = 40
+CONF
+export KESVISA_CONFIG=$demo/visa.conf
+
+show "$build/kesimage" info appl.bin
+echo
+show "$build/kessim" show bench.state
+echo
+start=$(date +%s)
+show "$build/kesload" appl.bin
+echo "(exit status $?, $(($(date +%s) - start)) s)"
+echo
+# The instrument restarts for a few seconds before it answers again.
+sleep 3
+show "$build/kessim" show bench.state
+echo
+echo "Every VISA call of the run: $demo/trace.txt ($(wc -l <trace.txt) lines)"

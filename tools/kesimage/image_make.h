@@ -1,0 +1,18 @@
+// Builds firmware image files: the 64-byte header in front of a body. Used by
+// the kesimage tool, the tests and the demo, so all make images one way.
+#pragma once
+
+#include <cstdint>
+
+// Writes the header words (big-endian) and the header CRC over bytes 0..59;
+// bytes 12..59 are zero. Any address and length may be given, for making
+// images the loader must refuse.
+void image_write_header(uint8_t* header, uint32_t fw_crc, uint32_t fw_address, uint32_t fw_length);
+
+// The header of an image that kesload accepts: the firmware address, the
+// body's length and its CRC-32.
+void image_make_header(uint8_t* header, const uint8_t* body, uint32_t body_length);
+
+// Writes header and body to path; 0 on success, 1 when the file cannot be
+// written (errno tells why).
+int image_write_file(const char* path, const uint8_t* header, const uint8_t* body, uint32_t body_length);

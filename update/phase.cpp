@@ -1,0 +1,52 @@
+#include "phase.h"
+
+#include "link.h"
+#include "update.h"
+
+#include <array>
+#include <cstdarg>
+#include <cstdio>
+
+void phase_send(const char* format, ...) {
+  std::array<char, 100> command{};
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(command.data(), command.size(), format, args);
+  va_end(args);
+  gpib_send(command.data());
+}
+
+void phase_progress(const char* format, ...) {
+  if (!verbose) {
+    return;
+  }
+  va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
+}
+
+void phase_dot() {
+  if (verbose) {
+    std::fputs(".", stdout);
+    std::fflush(stdout);
+  }
+}
+
+int32_t phase_check_crc(uint32_t stored_at, uint32_t start, uint32_t length, const char* failure) {
+  uint32_t stored = 0;
+  uint32_t calculated = 0;
+  phase_send(cmd_read_word, stored_at);
+  if (gpib_uint32(&stored) != 0) {
+    return 1;
+  }
+  phase_send(cmd_crc, start, length);
+  if (gpib_uint32(&calculated) != 0) {
+    return 1;
+  }
+  if (stored != calculated) {
+    report_error("%s    Expected CRC: 0x%08X\n  Calculated CRC: 0x%08X\n", failure, stored, calculated);
+    return 2;
+  }
+  return 0;
+}

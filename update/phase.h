@@ -1,0 +1,17 @@
+// Pieces shared by the phases; not part of the module's interface.
+#pragma once
+
+#include <cstdint>
+
+// Formats a command into a 100-character buffer and sends it with END.
+[[gnu::format(printf, 1, 2)]] void phase_send(const char* format, ...);
+
+// Progress on standard output when verbose is on; a dot is flushed at once.
+[[gnu::format(printf, 1, 2)]] void phase_progress(const char* format, ...);
+void phase_dot();
+
+// Has the instrument compare the CRC word stored at stored_at with the CRC
+// it calculates over length bytes from start. 0 when they match; 1 when a
+// reply was missing (the reader has said so); 2 on a mismatch, reported as
+// the line failure followed by both values.
+int32_t phase_check_crc(uint32_t stored_at, uint32_t start, uint32_t length, const char* failure);
