@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <sstream>
@@ -104,11 +105,33 @@ void write_file(const std::string& path, const std::string& contents) {
   std::ofstream(path, std::ios::binary) << contents;
 }
 
+namespace {
+
+// The folders this process made, removed when it ends; a forked child (a
+// death test) leaves them to its parent.
+struct temp_dirs {
+  pid_t owner = getpid();
+  std::vector<std::string> paths;
+  ~temp_dirs() {
+    if (getpid() == owner) {
+      for (const std::string& path : paths) {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+      }
+    }
+  }
+};
+
+temp_dirs made_dirs;
+
+} // namespace
+
 std::string make_temp_dir() {
   const char* base = std::getenv("TMPDIR");
   std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/kesload-test-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) {
     std::abort();
   }
+  made_dirs.paths.push_back(pattern);
   return pattern;
 }

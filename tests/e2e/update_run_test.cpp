@@ -1,0 +1,110 @@
+// Whole updates of a simulated instrument: what the operator sees, what
+// crosses the bus, and what the flash holds afterwards.
+#include "bench.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::string road_out = "Changing operation mode to BOOTROM\n"
+                             "Transfering data ( 3 Blocks )     ...\n"
+                             "Erase Flash ROM ( 3 Sectos )      ...\n"
+                             "Program Flash ROM ( 3 Blocks )    ...\n"
+                             "Successfully F/W is updated\n"
+                             "Now rebooting, please wait for a while.\n";
+
+// A file of three blocks whose body is not a whole number of blocks.
+constexpr uint32_t road_size = 150064;
+
+TEST(Update, TheRoadOfOneSuccessfulUpdate) {
+  const bench b = make_bench(road_size);
+  const program_run run = b.run();
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, road_out);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(read_file(b.trace), read_file(TEST_DATA_DIR "/road_trace.txt"));
+  EXPECT_EQ(read_file(b.dir + "/sleeps"), "sleep 2000\nsleep 6000\n");
+  EXPECT_EQ(b.mode(), 2); // back in its application mode, running the new firmware
+  EXPECT_EQ(b.flash(), b.image_bytes);
+}
+
+TEST(Update, WithoutRestartTheInstrumentStaysInBootrom) {
+  const bench b = make_bench(road_size);
+  const program_run run = b.run({"-n", "fw.bin"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, road_out.substr(0, road_out.find("Now rebooting")));
+  EXPECT_EQ(read_file(b.trace).find("XXBOOT 0"), std::string::npos);
+  EXPECT_EQ(b.mode(), 0);
+  EXPECT_EQ(b.flash(), b.image_bytes);
+}
+
+TEST(Update, MessagesKeepTheirPlaceInASharedLog) {
+  const bench b = make_bench(road_size);
+  b.configure("fault = erase-error 2 9\n");
+  const program_run run = b.run({"fw.bin"}, true);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "Changing operation mode to BOOTROM\n"
+                     "Transfering data ( 3 Blocks )     ...\n"
+                     "Erase Flash ROM ( 3 Sectos )      ... erase failed, 9\n");
+}
+
+// A failure anywhere leaves the instrument in BOOTROM mode; the next run
+// starts from the mode query and completes.
+struct recovery_case {
+  const char* name;
+  const char* fault;
+  const char* message; // the start of what standard error shows
+};
+
+class Recovery : public testing::TestWithParam<recovery_case> {};
+
+TEST_P(Recovery, ASecondRunCompletesTheUpdate) {
+  const recovery_case& c = GetParam();
+  const bench b = make_bench(road_size);
+  b.configure(c.fault);
+  const program_run failed = b.run();
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.err.substr(0, std::string(c.message).size()), c.message) << failed.err;
+  EXPECT_EQ(failed.out.find("Successfully"), std::string::npos);
+  EXPECT_EQ(b.mode(), 0);
+
+  b.configure();
+  const program_run again = b.run();
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(again.out, road_out.substr(road_out.find("Transfering")));
+  EXPECT_EQ(b.mode(), 2);
+  EXPECT_EQ(b.flash(), b.image_bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Update, Recovery,
+    testing::Values(recovery_case{"corrupted_download", "fault = corrupt-download 70000\n",
+                                  "Transfered data, F/W CRC error\n"},
+                    recovery_case{"erase_fails", "fault = erase-error 1 3\n", " erase failed, 3\n"},
+                    recovery_case{"programming_fails", "fault = prog-error 2 5\n", "programming failed, 5\n"},
+                    recovery_case{"flash_check_mismatch", "fault = reply XXCRC? 4 0x1\n",
+                                  "Programmed data, F/W CRC error\n"},
+                    recovery_case{"no_reply_while_programming", "fault = no-reply XXPROG? 2\n", "viRead: timeout\n"},
+                    recovery_case{"cable_pulled_mid_download", "cable = 14\n", "viWrite: timeout\n"},
+                    recovery_case{"write_error_at_ram_check", "fail = viWrite 12 VI_ERROR_IO\n", "viWrite: timeout\n"}),
+    [](const testing::TestParamInfo<recovery_case>& info) { return info.param.name; });
+
+TEST(Update, AFailingCloseAfterSuccessIsStillAFailure) {
+  const bench b = make_bench(road_size);
+  b.configure("fail = viClose 1 VI_ERROR_IO\n");
+  const program_run run = b.run();
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, road_out);
+  EXPECT_EQ(run.err, "");
+}
+
+TEST(Update, WithoutAResourceManagerTheDeviceClearFails) {
+  const bench b = make_bench(road_size);
+  write_file(b.config, "trace = " + b.trace + "\nfail = viOpenDefaultRM VI_ERROR_RSRC_NFOUND\n");
+  const program_run run = b.run();
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "viClear: timeout\n");
+}
+
+} // namespace
