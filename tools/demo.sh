@@ -10,6 +10,8 @@ rm -rf "$demo"
 mkdir -p "$demo"
 cd "$demo"
 
+export PATH="$build:$PATH"
+
 show() {
   echo "\$ $*"
   "$@"
@@ -18,12 +20,12 @@ show() {
 # Two firmware bodies with fixed contents, so every run prints the same CRCs.
 yes "Kestrune firmware 1.0" | head -c 150000 >old-body.bin || true
 yes "Kestrune firmware 2.0" | head -c 400000 >new-body.bin || true
-"$build/kesimage" make old-body.bin old.bin
-"$build/kesimage" make new-body.bin appl.bin
+kesimage make old-body.bin old.bin
+kesimage make new-body.bin appl.bin
 
 # The instrument: application mode 2, the old firmware in flash, and the
 # timing of a real bench (1 MB/s bus, erase and programming times).
-"$build/kessim" create bench.state --mode 2 --image old.bin >/dev/null
+kessim create bench.state --mode 2 --image old.bin >/dev/null
 cat >visa.conf <<CONF
 trace = $demo/trace.txt
 [GPIB0::17::INSTR]
@@ -36,16 +38,17 @@ crc_ms_per_mib = 40
 CONF
 export KESVISA_CONFIG=$demo/visa.conf
 
-show "$build/kesimage" info appl.bin
+show kesimage info appl.bin
 echo
-show "$build/kessim" show bench.state
+show kessim show bench.state
 echo
 start=$(date +%s)
-show "$build/kesload" appl.bin
-echo "(exit status $?, $(($(date +%s) - start)) s)"
+status=0
+show kesload appl.bin || status=$?
+echo "(exit status $status, $(($(date +%s) - start)) s)"
 echo
 # The instrument restarts for a few seconds before it answers again.
 sleep 3
-show "$build/kessim" show bench.state
+show kessim show bench.state
 echo
 echo "Every VISA call of the run: $demo/trace.txt ($(wc -l <trace.txt) lines)"
