@@ -1,0 +1,208 @@
+// The state file: what one instrument leaves, the next one finds, across
+// instances, across processes, and after a process killed midway.
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "sim_test.h"
+
+using namespace simtest;
+
+namespace {
+
+struct run_result {
+  int status;
+  std::string out;
+};
+
+run_result kessim(const std::string& args) {
+  std::string command = std::string(KESSIM_PATH) + " " + args + " 2>/dev/null";
+  FILE* p = popen(command.c_str(), "r");
+  run_result r{-1, ""};
+  if (!p) {
+    ADD_FAILURE() << "cannot run " << command;
+    return r;
+  }
+  char buf[512];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+    r.out.append(buf, n);
+  int status = pclose(p);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+TEST(State, SecondInstrumentFindsWhatTheFirstLeft) {
+  temp_dir dir;
+  std::string state = dir.path("k.state");
+  auto image = make_image(pattern(80000));
+  {
+    auto in = start({{"state", state}, {"mode", "3"}});
+    send(in.get(), "XXENTER 6081\n");
+    send(in.get(), "XXBOOT 2\n");
+    download(in.get(), ram, image);
+    ASSERT_EQ(program_flash(in.get(), image), 0);
+  }
+  // The keys for a new state no longer matter: the file holds the state.
+  auto in = start({{"state", state}, {"mode", "1"}, {"app_mode", "1"}});
+  EXPECT_EQ(sim_mode(in.get()), 0);
+  EXPECT_EQ(peek(in.get(), flash, uint32_t(image.size())), image);
+  EXPECT_EQ(peek(in.get(), ram, 4), std::vector<uint8_t>(4, 0)) << "RAM does not last";
+  send(in.get(), "XXBOOT 0\n");
+  EXPECT_EQ(sim_mode(in.get()), 3) << "the application mode lasts too";
+}
+
+TEST(State, WithoutAStateFileNothingLasts) {
+  auto image = make_image(pattern(100));
+  {
+    auto in = start({{"mode", "0"}});
+    download(in.get(), ram, image);
+    ASSERT_EQ(program_flash(in.get(), image), 0);
+  }
+  auto in = start({{"mode", "0"}});
+  EXPECT_EQ(peek(in.get(), flash, 64), std::vector<uint8_t>(64, 0xFF));
+}
+
+TEST(State, TwoInstrumentsOnOneFileShareIt) {
+  temp_dir dir;
+  std::string state = dir.path("k.state");
+  auto a = start({{"state", state}, {"mode", "0"}});
+  auto b = start({{"state", state}});
+  send(a.get(), "XXFILL 8388608,16,0\n");
+  ASSERT_EQ(number(a.get(), "XXPROG? 8388608,16,4292870144\n"), 0u);
+  EXPECT_EQ(peek(b.get(), flash, 16), std::vector<uint8_t>(16, 0)) << "written through at once";
+  EXPECT_EQ(peek(b.get(), ram, 1), std::vector<uint8_t>{0}) << "each has its own RAM";
+}
+
+TEST(State, KilledMidUpdateLeavesWhatItDid) {
+  temp_dir dir;
+  std::string state = dir.path("k.state");
+  auto block = pattern(0x10000, 3);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // No test assertions in here: just work, then die without cleaning up.
+    sim_instrument* in = sim_create();
+    char err[256];
+    sim_configure(in, "state", state.c_str(), err, sizeof err);
+    sim_configure(in, "mode", "0", err, sizeof err);
+    if (sim_start(in, err, sizeof err) != 0)
+      _exit(1);
+    send(in, "XXDLDATA 8388608,65536\n");
+    sim_receive(in, block.data(), block.size(), true);
+    send(in, "XXPROG? 8388608,65536,4292935680\n");
+    send(in, "XXERASE? 5,1\n");
+    send(in, "XXFILL 8388608,16,0\n");
+    send(in, "XXPROG? 8388608,16,4292870144\n");
+    raise(SIGKILL);
+    _exit(2);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "child status " << status;
+
+  auto in = start({{"state", state}});
+  EXPECT_EQ(sim_mode(in.get()), 0);
+  EXPECT_EQ(peek(in.get(), flash + 0x10000, 0x10000), block);
+  EXPECT_EQ(peek(in.get(), flash, 16), std::vector<uint8_t>(16, 0));
+}
+
+TEST(State, KessimCreatesShowsAndChangesAState) {
+  temp_dir dir;
+  std::string state = dir.path("k.state");
+  auto image = make_image(pattern(0x18000, 2));
+  dir.write("fw.bin", image);
+
+  EXPECT_EQ(kessim("create " + state + " --mode 3 --image " + dir.path("fw.bin")).status, 0);
+  EXPECT_EQ(kessim("create " + state).status, 1) << "never over an existing state";
+  EXPECT_EQ(kessim("check " + state).status, 0);
+  auto show = kessim("show " + state);
+  EXPECT_EQ(show.status, 0);
+  for (const char* line : {"mode:        3\n", "app mode:    3\n", "fw_address:  0xFFE00040\n",
+                           "fw_length:   0x00018000 (98304)\n", "header CRC:  ok\n", "body CRC:    ok\n",
+                           "firmware:    valid\n", "erased:      2-27\n"})
+    EXPECT_NE(show.out.find(line), std::string::npos) << line << " in\n" << show.out;
+
+  // An instrument in this process sees the state made by another process...
+  {
+    auto in = start({{"state", state}});
+    EXPECT_EQ(sim_mode(in.get()), 3);
+    EXPECT_EQ(peek(in.get(), flash, uint32_t(image.size())), image);
+    send(in.get(), "XXENTER 6081\n");
+    EXPECT_EQ(number(in.get(), "XXERASE? 1,1\n"), 0u);
+    send(in.get(), "XXBOOT 2\n");
+  }
+  // ...and the other process sees what it did.
+  show = kessim("show " + state);
+  EXPECT_NE(show.out.find("mode:        0\n"), std::string::npos) << show.out;
+  EXPECT_NE(show.out.find("body CRC:    bad\n"), std::string::npos) << show.out;
+  EXPECT_NE(show.out.find("erased:      1-27\n"), std::string::npos) << show.out;
+  EXPECT_EQ(kessim("check " + state).status, 3);
+
+  EXPECT_EQ(kessim("mode " + state + " 1 --app-mode 2").status, 0);
+  {
+    auto in = start({{"state", state}});
+    EXPECT_EQ(sim_mode(in.get()), 1);
+  }
+  EXPECT_EQ(kessim("reset " + state).status, 0);
+  show = kessim("show " + state);
+  EXPECT_NE(show.out.find("mode:        1\n"), std::string::npos) << "reset keeps the mode\n" << show.out;
+  EXPECT_NE(show.out.find("app mode:    2\n"), std::string::npos) << show.out;
+  EXPECT_NE(show.out.find("erased:      0-27\n"), std::string::npos) << show.out;
+  EXPECT_NE(show.out.find("header CRC:  bad\n"), std::string::npos) << show.out;
+  EXPECT_EQ(kessim("reset " + state + " --mode 0 --image " + dir.path("fw.bin")).status, 0);
+  EXPECT_EQ(kessim("check " + state).status, 0);
+  EXPECT_NE(kessim("show " + state).out.find("mode:        0\n"), std::string::npos);
+}
+
+TEST(State, KessimExitStatuses) {
+  temp_dir dir;
+  std::string state = dir.path("k.state");
+  dir.write("junk", std::vector<uint8_t>(10, 0));
+  struct row {
+    std::string args;
+    int status;
+  } rows[] = {
+      {"", 2},
+      {"show", 2},
+      {"frobnicate " + state, 2},
+      {"create " + state + " --mode 4", 2},
+      {"create " + state + " --app-mode 0", 2},
+      {"create " + state + " --mode", 2},
+      {"create " + state + " --image " + dir.path("missing.bin"), 1},
+      {"show " + state, 1},
+      {"check " + state, 1},
+      {"reset " + state, 1},
+      {"mode " + state + " 1", 1},
+      {"show " + dir.path("junk"), 1},
+      {"create " + state, 0},
+      {"mode " + state, 2},
+      {"mode " + state + " 9", 2},
+      {"mode " + state + " 1 --image x", 2},
+      {"show " + state + " extra", 2},
+      {"check " + state, 3},
+  };
+  for (const auto& r : rows)
+    EXPECT_EQ(kessim(r.args).status, r.status) << "kessim " << r.args;
+}
+
+TEST(State, DamagedStateFileIsRefused) {
+  temp_dir dir;
+  std::string state = dir.path("k.state");
+  ASSERT_EQ(kessim("create " + state).status, 0);
+  {
+    std::fstream f(state, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(16);
+    f.put(char(9)); // mode 9
+  }
+  auto [rc, reason] = try_start({{"state", state}});
+  EXPECT_EQ(rc, 2);
+  EXPECT_NE(reason.find("mode"), std::string::npos) << reason;
+  EXPECT_EQ(kessim("show " + state).status, 1);
+}
+
+} // namespace
