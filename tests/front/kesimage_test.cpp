@@ -1,0 +1,82 @@
+#include "run_program.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+namespace {
+
+const std::string rejected = "rejected: kesload would refuse this image\n";
+// The header of the image made from the body "123456789".
+const std::string words = "fw_crc:     0xCBF43926\n"
+                          "fw_address: 0xFFE00040\n"
+                          "fw_length:  9\n"
+                          "fw_word3:   0x00000000\n"
+                          "hdr_crc:    0x034F6852\n";
+
+class Kesimage : public testing::Test {
+protected:
+  const std::string dir = make_temp_dir();
+  ~Kesimage() override { std::filesystem::remove_all(dir); }
+
+  program_run kesimage(const std::vector<std::string>& args) { return run_program(KESIMAGE_BIN, args, {}, dir); }
+};
+
+TEST_F(Kesimage, MadeImageCarriesTheBodyAndPassesEveryCheck) {
+  write_file(dir + "/body", "123456789");
+  const program_run made = kesimage({"make", "body", "fw.bin"});
+  EXPECT_EQ(made.out + made.err, "");
+  EXPECT_EQ(made.status, 0);
+  EXPECT_EQ(read_file(dir + "/fw.bin").substr(60), std::string("\x03\x4F\x68\x52", 4) + "123456789");
+
+  const program_run info = kesimage({"info", "fw.bin"});
+  EXPECT_EQ(info.out, "size:       73 bytes\n" + words + "accepted: size, address, length and both CRCs pass\n");
+  EXPECT_EQ(info.err, "");
+  EXPECT_EQ(info.status, 0);
+
+  const program_run load = run_program(KESLOAD_BIN, {"fw.bin"}, {"KESVISA_CONFIG"}, dir);
+  EXPECT_EQ(load.err, "viOpen: can't open device GPIB0::17::INSTR\n");
+}
+
+TEST_F(Kesimage, InfoOfAFaultyImageShowsTheLoadersMessage) {
+  write_file(dir + "/body", "123456789");
+  ASSERT_EQ(kesimage({"make", "body", "fw.bin"}).status, 0);
+  write_file(dir + "/short.bin", read_file(dir + "/fw.bin").substr(0, 72));
+  write_file(dir + "/tiny.bin", "0123456789");
+  const struct {
+    std::string image;
+    std::string out;
+    std::string err;
+  } cases[] = {
+      {"short.bin", "size:       72 bytes\n" + words + rejected, " corrupted?, F/W CRC error 0xCBF43926 <> 0xB9F35EA3\n"},
+      {"tiny.bin", rejected, " corrupted?, size too small, 10\n"},
+      {"absent.bin", "", " can't open absent.bin: No such file or directory\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.image);
+    const program_run info = kesimage({"info", c.image});
+    EXPECT_EQ(info.out, c.out);
+    EXPECT_EQ(info.err, c.err);
+    EXPECT_EQ(info.status, 1);
+  }
+}
+
+TEST_F(Kesimage, RefusesBodiesThatDoNotFitAndBadCommandLines) {
+  write_file(dir + "/largest", std::string(0x1BFFC0, 'x'));
+  write_file(dir + "/too_large", std::string(0x1BFFC1, 'x'));
+  EXPECT_EQ(kesimage({"make", "largest", "fw.bin"}).status, 0);
+  EXPECT_EQ(kesimage({"info", "fw.bin"}).status, 0);
+  const program_run big = kesimage({"make", "too_large", "fw2.bin"});
+  EXPECT_EQ(big.err, "kesimage: too_large is too large, at most 1834944 bytes fit an image\n");
+  EXPECT_EQ(big.status, 1);
+
+  const std::string usage = "Usage: kesimage make BODY IMAGE\n       kesimage info IMAGE\n";
+  for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"info"}, {"make", "body"}, {"check", "a"}}) {
+    const program_run run = kesimage(args);
+    EXPECT_EQ(run.err, usage);
+    EXPECT_EQ(run.status, 2);
+  }
+}
+
+} // namespace
