@@ -51,4 +51,4 @@ echo
 sleep 3
 show kessim show bench.state
 echo
-echo "Every VISA call of the run: $demo/trace.txt ($(wc -l <trace.txt) lines)"
+echo "Every VISA call of the run: ${1:-build}/demo/trace.txt ($(wc -l <trace.txt) lines)"

@@ -43,6 +43,13 @@ typedef int16_t ViBoolean;
 #define VI_ERROR_TMO ((ViStatus)0xBFFF0015)
 #define VI_ERROR_IO ((ViStatus)0xBFFF003E)
 #define VI_ERROR_CONN_LOST ((ViStatus)0xBFFF00A6)
+#define VI_ERROR_SYSTEM_ERROR ((ViStatus)0xBFFF0000)
+#define VI_ERROR_NSUP_ATTR ((ViStatus)0xBFFF001D)
+#define VI_ERROR_NSUP_ATTR_STATE ((ViStatus)0xBFFF001E)
+#define VI_ERROR_INV_SETUP ((ViStatus)0xBFFF003A)
+#define VI_ERROR_ALLOC ((ViStatus)0xBFFF003C)
+#define VI_ERROR_NSUP_OPER ((ViStatus)0xBFFF0067)
+#define VI_ERROR_USER_BUF ((ViStatus)0xBFFF0071)
 
 /* Session attributes */
 #define VI_ATTR_SEND_END_EN ((ViAttr)0x3FFF0016)

@@ -1,0 +1,97 @@
+#include "visa_fixture.h"
+
+#include <numeric>
+#include <vector>
+
+namespace {
+
+ViStatus send(ViSession vi, const std::vector<ViByte>& data) {
+  ViUInt32 sent = 0;
+  return viWrite(vi, data.data(), static_cast<ViUInt32>(data.size()), &sent);
+}
+
+std::vector<ViByte> bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+TEST_F(VisaTest, TraceShowsEveryCallAsItReturns) {
+  configure("trace = " + trace_path() + "\ntimeout_scale = 0.001\n[GPIB0::17::INSTR]\n");
+  ViSession rm = VI_NULL;
+  ViSession vi = VI_NULL;
+  ViSession none = VI_NULL;
+  viOpenDefaultRM(&rm);
+  viOpen(rm, test_resource, VI_NO_LOCK, 0, &vi);
+  viOpen(rm, "GPIB0::18::INSTR", VI_NO_LOCK, 0, &none);
+  viOpen(rm, nullptr, VI_NO_LOCK, 0, &none);
+  viSetAttribute(vi, VI_ATTR_SEND_END_EN, VI_FALSE);
+  viSetAttribute(vi, VI_ATTR_TMO_VALUE, 10000);
+  viSetAttribute(vi, 0x3FFF0018, 5);
+  viClear(vi);
+  send(vi, bytes("XXC"));
+  viSetAttribute(vi, VI_ATTR_SEND_END_EN, VI_TRUE);
+  send(vi, bytes("MD?\n"));
+  ViByte buffer[100];
+  ViUInt32 count = 0;
+  viRead(vi, buffer, 1, &count);
+  viRead(vi, buffer, 100, &count);
+  viRead(vi, buffer, 100, &count);
+  std::vector<ViByte> all(256);
+  std::iota(all.begin(), all.end(), 0);
+  send(vi, all);
+  viSetAttribute(vi, VI_ATTR_SEND_END_EN, VI_FALSE);
+  send(vi, std::vector<ViByte>(101, 'A'));
+  send(vi, bytes("a\"b\\c\t\r\n"));
+  send(vi, {});
+  viClose(vi);
+  viClose(vi);
+  viClose(rm);
+
+  // Read while the library still holds the file: each line is out already.
+  // The CRCs are those of zlib's crc32 over the same bytes.
+  EXPECT_EQ(read_file(trace_path()),
+            "viOpenDefaultRM() = 0x00000000 rm=1\n"
+            "viOpen(1, \"GPIB0::17::INSTR\", 0, 0) = 0x00000000 vi=2\n"
+            "viOpen(1, \"GPIB0::18::INSTR\", 0, 0) = 0xBFFF0011\n"
+            "viOpen(1, NULL, 0, 0) = 0xBFFF0012\n"
+            "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000\n"
+            "viSetAttribute(2, VI_ATTR_TMO_VALUE, 10000) = 0x00000000\n"
+            "viSetAttribute(2, 0x3FFF0018, 5) = 0xBFFF001D\n"
+            "viClear(2) = 0x00000000\n"
+            "viWrite(2, \"XXC\", 3) = 0x00000000 sent=3\n"
+            "viSetAttribute(2, VI_ATTR_SEND_END_EN, 1) = 0x00000000\n"
+            "viWrite(2, \"MD?\\n\" END, 4) = 0x00000000 sent=4\n"
+            "viRead(2, 1) = 0x3FFF0006 \"2\"\n"
+            "viRead(2, 100) = 0x00000000 \"\\n\" END\n"
+            "viRead(2, 100) = 0xBFFF0015\n"
+            "viWrite(2, [256 bytes crc=0x29058C73] END, 256) = 0x00000000 sent=256\n"
+            "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000\n"
+            "viWrite(2, [101 bytes crc=0x4045F6AA], 101) = 0x00000000 sent=101\n"
+            "viWrite(2, \"a\\\"b\\\\c\\t\\r\\n\", 8) = 0x00000000 sent=8\n"
+            "viWrite(2, \"\", 0) = 0x00000000 sent=0\n"
+            "viClose(2) = 0x00000000\n"
+            "viClose(2) = 0xBFFF000E\n"
+            "viClose(1) = 0x00000000\n");
+}
+
+TEST_F(VisaTest, TraceShowsFaultsAndTheEmptyReply) {
+  configure("trace = " + trace_path() +
+            "\n[GPIB0::17::INSTR]\nfault = reply XXCMD? 1\nfail = viOpen 0x3FFF0006\nfail = viClose 1 VI_ERROR_IO\n"
+            "cable = 2\n");
+  ViSession rm = VI_NULL;
+  ViSession vi = VI_NULL;
+  viOpenDefaultRM(&rm);
+  EXPECT_EQ(viOpen(rm, test_resource, VI_NO_LOCK, 0, &vi), VI_SUCCESS_MAX_CNT);
+  ViUInt32 sent = 0;
+  viWrite(vi, reinterpret_cast<const ViByte*>("XXCMD?\n"), 7, &sent);
+  ViByte buffer[100];
+  viRead(vi, buffer, 100, &sent);
+  viRead(vi, buffer, 100, &sent);
+  viClose(vi);
+  EXPECT_EQ(read_file(trace_path()),
+            "viOpenDefaultRM() = 0x00000000 rm=1\n"
+            "viOpen(1, \"GPIB0::17::INSTR\", 0, 0) = 0x3FFF0006 vi=2\n"
+            "viWrite(2, \"XXCMD?\\n\" END, 7) = 0x00000000 sent=7\n"
+            "viRead(2, 100) = 0x00000000 \"\" END\n"
+            "viRead(2, 100) = 0xBFFF00A6\n"
+            "viClose(2) = 0xBFFF003E\n");
+}
+
+} // namespace

@@ -1,0 +1,89 @@
+// Tests of the stand-in VISA library through its C interface, each with a
+// configuration file of its own in a fresh folder.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <kesvisa.h>
+#include <visa.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+inline constexpr char test_resource[] = "GPIB0::17::INSTR";
+
+class VisaTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    std::string pattern = ::testing::TempDir() + "kesvisa-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    config_path_ = dir_ + "/visa.conf";
+    unsetenv("KESVISA_CONFIG");
+    kesvisa_reset();
+  }
+
+  void TearDown() override {
+    kesvisa_reset();
+    unsetenv("KESVISA_CONFIG");
+    std::string cmd = "rm -rf '" + dir_ + "'";
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+  }
+
+  // Writes the configuration and points the library at it; nothing is read
+  // until the next viOpenDefaultRM.
+  void configure(const std::string& text) {
+    std::ofstream(config_path_, std::ios::binary) << text;
+    setenv("KESVISA_CONFIG", config_path_.c_str(), 1);
+    kesvisa_reset();
+  }
+
+  // A configuration with the test instrument, timeouts scaled down, and
+  // the extra lines of its section.
+  void configure_instrument(const std::string& section_lines = "", const std::string& global_lines = "") {
+    configure("timeout_scale = 0.001\n" + global_lines + "[" + test_resource + "]\n" + section_lines);
+  }
+
+  std::string trace_path() const { return dir_ + "/trace.txt"; }
+
+  std::string read_file(const std::string& path) const {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+  }
+
+  // The resource manager and a session on the test instrument; fails the
+  // test when either does not open.
+  ViSession open_instrument() {
+    ViSession rm = VI_NULL;
+    EXPECT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+    ViSession vi = VI_NULL;
+    EXPECT_EQ(viOpen(rm, test_resource, VI_NO_LOCK, 0, &vi), VI_SUCCESS);
+    return vi;
+  }
+
+  static ViStatus write(ViSession vi, const std::string& data, bool end) {
+    viSetAttribute(vi, VI_ATTR_SEND_END_EN, end ? VI_TRUE : VI_FALSE);
+    ViUInt32 sent = 0;
+    return viWrite(vi, reinterpret_cast<const ViByte*>(data.data()), static_cast<ViUInt32>(data.size()), &sent);
+  }
+
+  struct reply {
+    ViStatus status;
+    std::string data;
+  };
+
+  static reply read(ViSession vi, ViUInt32 room = 100) {
+    std::string buffer(room, '\0');
+    ViUInt32 count = 12345;
+    const ViStatus status = viRead(vi, reinterpret_cast<ViByte*>(buffer.data()), room, &count);
+    buffer.resize(count);
+    return {status, buffer};
+  }
+
+  std::string dir_;
+  std::string config_path_;
+};

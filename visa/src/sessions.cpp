@@ -1,0 +1,202 @@
+// The resource manager and the sessions: loading the configuration,
+// opening and closing.
+#include "library.h"
+
+#pragma GCC visibility push(default)
+#include "kesvisa.h"
+#pragma GCC visibility pop
+
+#include <cstdlib>
+
+namespace kesvisa {
+
+library& lib() {
+  static library the_library;
+  return the_library;
+}
+
+session* library::find(ViSession vi) {
+  if (vi == VI_NULL) {
+    return nullptr;
+  }
+  const auto it = sessions.find(vi);
+  return it == sessions.end() ? nullptr : &it->second;
+}
+
+ViSession library::new_session(const session& s) {
+  ViSession number = next_session;
+  while (number == VI_NULL || sessions.count(number) != 0) {
+    ++number;
+  }
+  sessions.emplace(number, s);
+  next_session = number + 1;
+  return number;
+}
+
+void library::reset() {
+  sessions.clear();
+  config = configuration{};
+  state = load_state::unloaded;
+  next_session = 1;
+  rm = VI_NULL;
+  rm_calls = 0;
+}
+
+namespace {
+
+// The first call of a process, or the first after kesvisa_reset, reads the
+// file that KESVISA_CONFIG names; without one, no instrument is attached.
+void ensure_loaded(library& l) {
+  if (l.state != load_state::unloaded) {
+    return;
+  }
+  const char* path = std::getenv("KESVISA_CONFIG");
+  if (path == nullptr || path[0] == '\0') {
+    l.state = load_state::loaded;
+    return;
+  }
+  l.state = load_configuration(path, l.config) ? load_state::loaded : load_state::failed;
+}
+
+} // namespace
+
+} // namespace kesvisa
+
+using namespace kesvisa;
+
+ViStatus viOpenDefaultRM(ViPSession vi) {
+  try {
+    library& l = lib();
+    std::lock_guard guard(l.lock);
+    ensure_loaded(l);
+    if (l.state == load_state::failed) {
+      if (vi != nullptr) {
+        *vi = VI_NULL;
+      }
+      return VI_ERROR_INV_SETUP;
+    }
+    ViStatus status = VI_SUCCESS;
+    if (vi == nullptr) {
+      status = VI_ERROR_USER_BUF;
+    } else {
+      const fault* f = find_fault(l.config.rm_faults, call::open_default_rm, ++l.rm_calls);
+      status = f != nullptr ? f->status : VI_SUCCESS;
+      if (status < VI_SUCCESS) {
+        *vi = VI_NULL;
+      } else {
+        if (l.rm == VI_NULL) {
+          l.rm = l.new_session(session{});
+        }
+        *vi = l.rm;
+      }
+    }
+    trace_line line;
+    line.add("viOpenDefaultRM() = ");
+    line.add_status(status);
+    if (status >= VI_SUCCESS) {
+      line.add(" rm=%u", static_cast<unsigned>(*vi));
+    }
+    l.config.trace.write(line);
+    return status;
+  } catch (...) {
+    return VI_ERROR_SYSTEM_ERROR;
+  }
+}
+
+ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeout, ViPSession vi) {
+  try {
+    library& l = lib();
+    std::lock_guard guard(l.lock);
+    const session* rm = l.find(sesn);
+    ViStatus status = VI_SUCCESS;
+    if (rm == nullptr || rm->inst != nullptr) {
+      status = VI_ERROR_INV_OBJECT;
+    } else if (vi == nullptr) {
+      status = VI_ERROR_USER_BUF;
+    } else {
+      *vi = VI_NULL;
+      const auto canonical = name != nullptr ? canonical_resource(name) : std::nullopt;
+      instrument* inst = canonical ? l.config.find(*canonical) : nullptr;
+      if (!canonical) {
+        status = VI_ERROR_INV_RSRC_NAME;
+      } else if (inst == nullptr) {
+        status = VI_ERROR_RSRC_NFOUND;
+      } else {
+        const auto count = ++inst->calls[static_cast<size_t>(call::open)];
+        const fault* f = find_fault(inst->faults, call::open, count);
+        status = f != nullptr ? f->status : VI_SUCCESS;
+        if (status >= VI_SUCCESS) {
+          session s;
+          s.inst = inst;
+          s.rm = sesn;
+          *vi = l.new_session(s);
+        }
+      }
+    }
+    trace_line line;
+    line.add("viOpen(%u, ", static_cast<unsigned>(sesn));
+    line.add_text(name);
+    line.add(", %u, %u) = ", static_cast<unsigned>(mode), static_cast<unsigned>(timeout));
+    line.add_status(status);
+    if (status >= VI_SUCCESS) {
+      line.add(" vi=%u", static_cast<unsigned>(*vi));
+    }
+    l.config.trace.write(line);
+    return status;
+  } catch (...) {
+    return VI_ERROR_SYSTEM_ERROR;
+  }
+}
+
+ViStatus viClose(ViObject vi) {
+  try {
+    library& l = lib();
+    std::lock_guard guard(l.lock);
+    session* s = l.find(vi);
+    ViStatus status = VI_SUCCESS;
+    if (s == nullptr) {
+      status = VI_ERROR_INV_OBJECT;
+    } else if (s->inst != nullptr) {
+      const auto count = ++s->inst->calls[static_cast<size_t>(call::close)];
+      const fault* f = find_fault(s->inst->faults, call::close, count);
+      if (f != nullptr) {
+        status = f->status;
+      } else {
+        l.sessions.erase(vi);
+      }
+    } else {
+      // Closing the resource manager closes every session opened through it.
+      std::erase_if(l.sessions, [vi](const auto& entry) { return entry.second.rm == vi; });
+      l.sessions.erase(vi);
+      l.rm = VI_NULL;
+    }
+    trace_line line;
+    line.add("viClose(%u) = ", static_cast<unsigned>(vi));
+    line.add_status(status);
+    l.config.trace.write(line);
+    return status;
+  } catch (...) {
+    return VI_ERROR_SYSTEM_ERROR;
+  }
+}
+
+void kesvisa_reset() {
+  library& l = lib();
+  std::lock_guard guard(l.lock);
+  l.reset();
+}
+
+sim_instrument* kesvisa_instrument(const char* resource) {
+  try {
+    library& l = lib();
+    std::lock_guard guard(l.lock);
+    if (resource == nullptr || l.state != load_state::loaded) {
+      return nullptr;
+    }
+    const auto canonical = canonical_resource(resource);
+    const instrument* inst = canonical ? l.config.find(*canonical) : nullptr;
+    return inst != nullptr ? inst->sim : nullptr;
+  } catch (...) {
+    return nullptr;
+  }
+}
