@@ -13,20 +13,16 @@ int32_t erase_flash() {
   const uint64_t extent = std::max<uint64_t>(fw_get_size(), uint64_t{header_size} + fw_get_length());
   const uint64_t sectors = (extent + flash_sector - 1) / flash_sector;
   if (sectors > flash_sector_max) {
-    report_error("Number of sectors to erase too large %d\n", static_cast<int>(std::min<uint64_t>(sectors, INT32_MAX)));
+    report_error("Number of sectors to erase too large %d\n", static_cast<int>(sectors));
     return 2;
   }
   phase_progress("Erase Flash ROM ( %d Sectos )      ", static_cast<int>(sectors));
   for (uint32_t sector = 0; sector < sectors; ++sector) {
     phase_dot();
     phase_send(cmd_erase, sector);
-    int32_t reply = 0;
-    if (gpib_int32(&reply) != 0) {
-      return 1;
-    }
-    if (reply != 0) {
-      report_error(" erase failed, %d\n", reply);
-      return 2;
+    const int32_t result = phase_read_code(" erase failed, %d\n");
+    if (result != 0) {
+      return result;
     }
   }
   phase_progress("\n");
@@ -43,13 +39,9 @@ int32_t program_flash() {
     const uint32_t block = std::min<uint32_t>(remaining, transfer_block);
     phase_dot();
     phase_send(cmd_program, source, block, destination);
-    int32_t reply = 0;
-    if (gpib_int32(&reply) != 0) {
-      return 1;
-    }
-    if (reply != 0) {
-      report_error("programming failed, %d\n", reply);
-      return 2;
+    const int32_t result = phase_read_code("programming failed, %d\n");
+    if (result != 0) {
+      return result;
     }
     source += block;
     destination += block;

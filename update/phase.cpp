@@ -33,6 +33,18 @@ void phase_dot() {
   }
 }
 
+int32_t phase_read_code(const char* failure_format) {
+  int32_t code = 0;
+  if (gpib_int32(&code) != 0) {
+    return 1;
+  }
+  if (code != 0) {
+    report_error(failure_format, code);
+    return 2;
+  }
+  return 0;
+}
+
 int32_t phase_check_crc(uint32_t stored_at, uint32_t start, uint32_t length, const char* failure) {
   uint32_t stored = 0;
   uint32_t calculated = 0;

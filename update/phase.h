@@ -10,6 +10,11 @@
 [[gnu::format(printf, 1, 2)]] void phase_progress(const char* format, ...);
 void phase_dot();
 
+// Reads the instrument's answer to an erase or programming command: 0 done;
+// 1 no reply (the reader has said so); 2 a failure code, reported with
+// failure_format, which takes the code as its one "%d".
+int32_t phase_read_code(const char* failure_format);
+
 // Has the instrument compare the CRC word stored at stored_at with the CRC
 // it calculates over length bytes from start. 0 when they match; 1 when a
 // reply was missing (the reader has said so); 2 on a mismatch, reported as

@@ -114,8 +114,6 @@ std::optional<std::string> canonical_resource(std::string_view text);
 // A status written as a decimal or 0x hexadecimal number or as a VI_ name.
 std::optional<ViStatus> parse_status(std::string_view text);
 
-uint32_t crc32(const uint8_t* data, size_t length);
-
 // Waits milliseconds × scale, really; VI_TMO_INFINITE waits for ever.
 void wait_scaled(ViUInt32 milliseconds, double scale);
 

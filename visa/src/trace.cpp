@@ -1,6 +1,8 @@
 // The trace: one line per VISA call, written as the call returns.
 #include "library.h"
 
+#include <crc32.h> // the instrument's CRC-32, also used to summarise data in the trace
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -59,7 +61,7 @@ void trace_line::add_data(const uint8_t* data, size_t length) {
     text = shows_as_text(data[i]);
   }
   if (!text) {
-    add("[%zu bytes crc=0x%08X]", length, static_cast<unsigned>(crc32(data, length)));
+    add("[%zu bytes crc=0x%08X]", length, static_cast<unsigned>(ksim::crc32(data, length)));
     return;
   }
   put('"');
@@ -77,7 +79,7 @@ void trace_line::add_text(const char* text) {
   const size_t length = std::strlen(text);
   const auto* bytes = reinterpret_cast<const uint8_t*>(text);
   if (length > quoted_max) {
-    add("[%zu bytes crc=0x%08X]", length, static_cast<unsigned>(crc32(bytes, length)));
+    add("[%zu bytes crc=0x%08X]", length, static_cast<unsigned>(ksim::crc32(bytes, length)));
     return;
   }
   put('"');
