@@ -1,0 +1,219 @@
+#include "bus_trace.h"
+
+#include <cstdio>
+#include <map>
+#include <sstream>
+#include <string_view>
+
+namespace {
+
+// Undoes the trace's escapes inside a quoted field that starts at pos (at
+// the opening quote); pos ends past the closing quote.
+std::optional<std::string> unquote(std::string_view line, size_t& pos) {
+  if (pos >= line.size() || line[pos] != '"') {
+    return std::nullopt;
+  }
+  std::string text;
+  for (++pos; pos < line.size(); ++pos) {
+    const char c = line[pos];
+    if (c == '"') {
+      ++pos;
+      return text;
+    }
+    if (c != '\\' || pos + 1 >= line.size()) {
+      text += c;
+      continue;
+    }
+    const char e = line[++pos];
+    switch (e) {
+    case 'n': text += '\n'; break;
+    case 'r': text += '\r'; break;
+    case 't': text += '\t'; break;
+    case 'x':
+      if (pos + 2 < line.size()) {
+        text += static_cast<char>(std::stoi(std::string(line.substr(pos + 1, 2)), nullptr, 16));
+        pos += 2;
+      }
+      break;
+    default: text += e; break; // \\ and \"
+    }
+  }
+  return std::nullopt; // no closing quote: not a line of ours
+}
+
+// The status after ") = " from pos on; nothing when the line has none.
+std::optional<unsigned long> status_after(std::string_view line, size_t pos) {
+  const size_t at = line.find(") = 0x", pos);
+  if (at == std::string_view::npos) {
+    return std::nullopt;
+  }
+  return std::stoul(std::string(line.substr(at + 6, 8)), nullptr, 16);
+}
+
+// The session a bus line names: the number after the opening parenthesis.
+std::optional<unsigned long> session_of(std::string_view line) {
+  const size_t open = line.find('(');
+  if (open == std::string_view::npos || open + 1 >= line.size() || line[open + 1] < '0' || line[open + 1] > '9') {
+    return std::nullopt;
+  }
+  return std::stoul(std::string(line.substr(open + 1)));
+}
+
+std::optional<bus_entry> parse_bus_line(std::string_view line) {
+  bus_entry entry;
+  size_t pos = line.find(", ");
+  if (line.starts_with("viWrite(")) {
+    entry.call = bus_call::write;
+    if (pos == std::string_view::npos) {
+      return std::nullopt;
+    }
+    pos += 2;
+    entry.text = unquote(line, pos);
+  } else if (line.starts_with("viRead(")) {
+    entry.call = bus_call::read;
+    pos = 0;
+  } else if (line.starts_with("viClear(")) {
+    entry.call = bus_call::clear;
+    pos = 0;
+  } else {
+    return std::nullopt;
+  }
+  const std::optional<unsigned long> status = status_after(line, pos);
+  if (!status) {
+    return std::nullopt;
+  }
+  entry.ok = *status == 0;
+  if (entry.call == bus_call::read && entry.ok) {
+    size_t data = line.find(") = 0x") + 6 + 8 + 1;
+    entry.text = unquote(line, data);
+  }
+  return entry;
+}
+
+std::string first_word(const std::string& command) { return command.substr(0, command.find_first_of(" \n")); }
+
+std::string command(const char* format, uint32_t a, uint32_t b) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, a, b);
+  return text;
+}
+
+// The four readings that confirm one copy of the image (in RAM or in flash),
+// as the run last saw them.
+struct copy_checks {
+  std::string header_word, header_crc, body_word, body_crc; // the commands
+  std::optional<uint32_t> values[4];
+
+  copy_checks(uint32_t base, uint32_t body_length)
+      : header_word(command("XXRDMEM? %u,%u\n", base + 60, 4)), header_crc(command("XXCRC? %u,%u\n", base, 60)),
+        body_word(command("XXRDMEM? %u,%u\n", base, 4)), body_crc(command("XXCRC? %u,%u\n", base + 64, body_length)) {}
+
+  void note(const std::string& sent, const std::optional<uint32_t>& value) {
+    const std::string* commands[4] = {&header_word, &header_crc, &body_word, &body_crc};
+    for (size_t i = 0; i < 4; ++i) {
+      if (sent == *commands[i]) {
+        values[i] = value;
+      }
+    }
+  }
+
+  bool confirmed() const {
+    return values[0] && values[1] && values[2] && values[3] && *values[0] == *values[1] && *values[2] == *values[3];
+  }
+};
+
+} // namespace
+
+const char* call_name(bus_call call) {
+  switch (call) {
+  case bus_call::write: return "viWrite";
+  case bus_call::read: return "viRead";
+  case bus_call::clear: return "viClear";
+  }
+  return "?";
+}
+
+std::vector<bus_entry> read_bus(const std::string& trace) {
+  std::vector<bus_entry> bus;
+  std::optional<unsigned long> instrument;
+  std::istringstream lines(trace);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("viOpen(")) {
+      const size_t vi = line.rfind(" vi=");
+      if (vi != std::string::npos) {
+        instrument = std::stoul(line.substr(vi + 4));
+      }
+      continue;
+    }
+    if (!instrument || session_of(line) != instrument) {
+      continue;
+    }
+    if (std::optional<bus_entry> entry = parse_bus_line(line)) {
+      bus.push_back(*entry);
+    }
+  }
+  return bus;
+}
+
+std::vector<transaction> transactions_of(const std::vector<bus_entry>& bus) {
+  std::vector<transaction> list;
+  std::map<bus_call, size_t> calls;
+  std::map<std::string, size_t> replies;
+  std::string last_command;
+  for (const bus_entry& entry : bus) {
+    transaction t;
+    t.k = list.size() + 1;
+    t.call = entry.call;
+    t.nth = ++calls[entry.call];
+    if (entry.call == bus_call::write && entry.text) {
+      last_command = *entry.text;
+    }
+    if (entry.call == bus_call::read) {
+      t.command = last_command;
+      t.query = first_word(last_command);
+      t.reply_number = ++replies[t.query];
+      t.reply = entry.text.value_or("");
+    }
+    list.push_back(t);
+  }
+  return list;
+}
+
+std::optional<uint32_t> reply_number(const std::string& reply) {
+  const std::string_view digits = std::string_view(reply).substr(0, reply.ends_with('\n') ? reply.size() - 1 : reply.size());
+  if (digits.empty() || digits.size() > 10 || digits.find_first_not_of("0123456789") != std::string_view::npos) {
+    return std::nullopt;
+  }
+  const unsigned long long value = std::stoull(std::string(digits));
+  if (value > 0xFFFFFFFFULL) {
+    return std::nullopt;
+  }
+  return static_cast<uint32_t>(value);
+}
+
+std::vector<std::string> safety_violations(const std::vector<bus_entry>& bus, const std::string& out,
+                                           uint32_t body_length) {
+  std::vector<std::string> found;
+  copy_checks staged(0x800000, body_length);
+  copy_checks flash(0xFFE00000, body_length);
+  for (size_t i = 0; i < bus.size(); ++i) {
+    if (bus[i].call != bus_call::write || !bus[i].text) {
+      continue;
+    }
+    const std::string& sent = *bus[i].text;
+    if (sent.starts_with("XXERASE?") && !staged.confirmed() && found.empty()) {
+      found.push_back("sent " + sent.substr(0, sent.size() - 1) + " before the staged copy was confirmed");
+    }
+    // The reply, if the next transaction is a read that got one.
+    std::optional<uint32_t> value;
+    if (i + 1 < bus.size() && bus[i + 1].call == bus_call::read && bus[i + 1].ok && bus[i + 1].text) {
+      value = reply_number(*bus[i + 1].text);
+    }
+    staged.note(sent, value);
+    flash.note(sent, value);
+  }
+  if (out.find("Successfully F/W is updated") != std::string::npos && !flash.confirmed()) {
+    found.push_back("reported success before the flash copy was confirmed");
+  }
+  return found;
+}
