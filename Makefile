@@ -10,7 +10,7 @@ ifdef SANITIZE
 CMAKE_FLAGS += -DKESLOAD_SANITIZE=ON
 endif
 
-.PHONY: all build demo test clean
+.PHONY: all build demo test bench clean
 
 all: build
 
@@ -25,6 +25,9 @@ demo: build
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+
+bench: build
+	bench/run.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

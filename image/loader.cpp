@@ -3,8 +3,8 @@
 #include "image.h"
 
 #include <array>
-#include <cstdarg>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 

@@ -33,8 +33,9 @@ void begin_restart(sim_instrument& in, uint32_t mode) {
 }
 
 bool still_restarting(sim_instrument& in) {
-  if (in.restarting && clock::now() >= in.restart_done)
+  if (in.restarting && clock::now() >= in.restart_done) {
     in.restarting = false;
+  }
   return in.restarting;
 }
 
@@ -44,11 +45,16 @@ namespace {
 void take_download(sim_instrument& in, const uint8_t* data, size_t length) {
   size_t n = std::min<size_t>(length, in.download_remaining);
   uint8_t* to = in.ram.data() + (in.download_address - ram_base) + in.download_offset;
-  std::memcpy(to, data, n);
-  uint64_t first = in.download_offset, last = first + n;
-  for (const fault& f : in.cfg.faults)
-    if (f.kind == fault_kind::corrupt_download && f.n >= first && f.n < last)
+  if (n != 0U) {
+    std::memcpy(to, data, n); // an empty write may come with no buffer at all
+  }
+  uint64_t first = in.download_offset;
+  uint64_t last = first + n;
+  for (const fault& f : in.cfg.faults) {
+    if (f.kind == fault_kind::corrupt_download && f.n >= first && f.n < last) {
       to[f.n - first] = uint8_t(~to[f.n - first]);
+    }
+  }
   in.download_offset += uint32_t(n);
   in.download_remaining -= uint32_t(n);
   if (in.download_remaining == 0) {
@@ -65,12 +71,15 @@ void take_download(sim_instrument& in, const uint8_t* data, size_t length) {
 using namespace ksim;
 
 void sim_receive(sim_instrument* in, const uint8_t* data, size_t length, bool end) {
-  if (!in || !in->started || (!data && length > 0))
+  if ((in == nullptr) || !in->started || ((data == nullptr) && length > 0)) {
     return;
-  if (in->cfg.bus_rate)
+  }
+  if (in->cfg.bus_rate != 0U) {
     pause_us(uint64_t(length) * 1000000 / in->cfg.bus_rate);
-  if (still_restarting(*in))
+  }
+  if (still_restarting(*in)) {
     return; // nobody is listening yet
+  }
 
   if (in->downloading) {
     in->reply_pending = false;
@@ -83,51 +92,62 @@ void sim_receive(sim_instrument* in, const uint8_t* data, size_t length, bool en
     return;
   }
   if (in->discarding) {
-    if (end)
+    if (end) {
       in->discarding = false;
+    }
     return;
   }
 
   size_t room = in->input.size() - in->input_length;
-  if (length > room)
+  if (length > room) {
     in->input_overflow = true;
+  }
   size_t n = std::min(length, room);
-  if (n)
+  if (n != 0U) {
     std::memcpy(in->input.data() + in->input_length, data, n);
+  }
   in->input_length += n;
-  if (!end)
+  if (!end) {
     return;
+  }
   bool overflow = in->input_overflow;
   size_t message_length = in->input_length;
   in->input_length = 0;
   in->input_overflow = false;
-  if (overflow)
+  if (overflow) {
     in->reply_pending = false; // far too long for a command: not understood
-  else
+  } else {
     run_message(*in, in->input.data(), message_length);
+  }
 }
 
 bool sim_take_reply(sim_instrument* in, uint8_t* buf, uint32_t room, uint32_t* count, bool* end) {
-  if (!in || !in->started || still_restarting(*in) || !in->reply_pending)
+  if ((in == nullptr) || !in->started || still_restarting(*in) || !in->reply_pending) {
     return false;
+  }
   size_t left = in->reply_length - in->reply_position;
   size_t n = std::min<size_t>(left, room);
-  if (n && buf)
+  if ((n != 0U) && (buf != nullptr)) {
     std::memcpy(buf, in->reply.data() + in->reply_position, n);
-  else
+  } else {
     n = 0;
+  }
   in->reply_position += n;
   bool last = in->reply_position == in->reply_length;
-  if (last)
+  if (last) {
     in->reply_pending = false;
-  if (count)
+  }
+  if (count != nullptr) {
     *count = uint32_t(n);
-  if (end)
+  }
+  if (end != nullptr) {
     *end = last;
+  }
   return true;
 }
 
 void sim_clear(sim_instrument* in) {
-  if (in && in->started)
+  if ((in != nullptr) && in->started) {
     drop_io(*in);
+  }
 }

@@ -21,11 +21,14 @@ static_assert(reply_room > long_reply_length && reply_room >= max_reply_text);
 void answer(sim_instrument& in, query q, std::string_view text) {
   uint32_t n = ++in.replies[size_t(q)];
   for (const fault& f : in.cfg.faults) {
-    bool about_replies = f.kind == fault_kind::no_reply || f.kind == fault_kind::reply || f.kind == fault_kind::long_reply;
-    if (!about_replies || f.cmd != q || f.n != n)
+    bool about_replies =
+        f.kind == fault_kind::no_reply || f.kind == fault_kind::reply || f.kind == fault_kind::long_reply;
+    if (!about_replies || f.cmd != q || f.n != n) {
       continue;
-    if (f.kind == fault_kind::no_reply)
+    }
+    if (f.kind == fault_kind::no_reply) {
       return;
+    }
     if (f.kind == fault_kind::reply) {
       std::memcpy(in.reply.data(), f.text.data(), f.text.size());
       in.reply_length = f.text.size();
@@ -34,8 +37,9 @@ void answer(sim_instrument& in, query q, std::string_view text) {
       return;
     }
     if (f.kind == fault_kind::long_reply) {
-      for (size_t i = 0; i < long_reply_length; ++i)
+      for (size_t i = 0; i < long_reply_length; ++i) {
         in.reply[i] = uint8_t(long_reply_digits[i % long_reply_digits.size()]);
+      }
       in.reply[long_reply_length] = '\n';
       in.reply_length = long_reply_length + 1;
       in.reply_position = 0;
@@ -61,18 +65,21 @@ bool numbers(std::string_view args, uint32_t* out, size_t count) {
   for (size_t i = 0; i < count; ++i) {
     size_t comma = args.find(',');
     bool last = i + 1 == count;
-    if (last != (comma == std::string_view::npos))
+    if (last != (comma == std::string_view::npos)) {
       return false;
-    if (!parse_u32(args.substr(0, comma), out[i]))
+    }
+    if (!parse_u32(args.substr(0, comma), out[i])) {
       return false;
+    }
     args = last ? std::string_view{} : args.substr(comma + 1);
   }
   return true;
 }
 
 uint8_t* address_of(sim_instrument& in, uint32_t address) {
-  if (address >= flash_base)
+  if (address >= flash_base) {
     return in.state.flash() + (address - flash_base);
+  }
   return in.ram.data() + (address - ram_base);
 }
 
@@ -82,25 +89,29 @@ bool service_allowed(const sim_instrument& in) {
 }
 
 void model_time(uint32_t ms_per_unit, uint64_t amount, uint64_t unit) {
-  if (ms_per_unit)
+  if (ms_per_unit != 0U) {
     pause_us(uint64_t(ms_per_unit) * 1000 * amount / unit);
+  }
 }
 
 void erase(sim_instrument& in, uint32_t first, uint32_t count) {
   for (uint32_t s = first; s < first + count; ++s) {
-    if (s >= first_boot_sector)
+    if (s >= first_boot_sector) {
       return answer_number(in, query::erase, error_protected);
+    }
     bool failed = false;
     int32_t code = 0;
-    for (const fault& f : in.cfg.faults)
+    for (const fault& f : in.cfg.faults) {
       if (f.kind == fault_kind::erase_error && f.n == s) {
         failed = true;
         code = f.code;
         break;
       }
+    }
     model_time(in.cfg.erase_ms, 1, 1);
-    if (failed)
+    if (failed) {
       return answer_number(in, query::erase, code);
+    }
     std::memset(in.state.flash() + size_t(s) * sector_size, 0xFF, sector_size);
   }
   answer_number(in, query::erase, 0);
@@ -108,16 +119,21 @@ void erase(sim_instrument& in, uint32_t first, uint32_t count) {
 
 void program(sim_instrument& in, uint32_t source, uint32_t length, uint32_t target) {
   uint32_t block = in.programs++;
-  for (const fault& f : in.cfg.faults)
-    if (f.kind == fault_kind::prog_error && f.n == block)
+  for (const fault& f : in.cfg.faults) {
+    if (f.kind == fault_kind::prog_error && f.n == block) {
       return answer_number(in, query::prog, f.code);
+    }
+  }
   uint32_t offset = target - flash_base;
-  if (length > 0 && (offset + length - 1) / sector_size >= first_boot_sector)
+  if (length > 0 && (offset + length - 1) / sector_size >= first_boot_sector) {
     return answer_number(in, query::prog, error_protected);
+  }
   uint8_t* to = in.state.flash() + offset;
-  for (uint32_t i = 0; i < length; ++i)
-    if (to[i] != 0xFF)
+  for (uint32_t i = 0; i < length; ++i) {
+    if (to[i] != 0xFF) {
       return answer_number(in, query::prog, error_not_erased);
+    }
+  }
   model_time(in.cfg.program_ms, length, sector_size);
   std::memcpy(to, in.ram.data() + (source - ram_base), length);
   answer_number(in, query::prog, 0);
@@ -131,9 +147,11 @@ void restart_out_of_bootrom(sim_instrument& in) {
 
 void restart_into_bootrom(sim_instrument& in) {
   uint32_t mode = 0;
-  for (const fault& f : in.cfg.faults)
-    if (f.kind == fault_kind::boot_mode)
+  for (const fault& f : in.cfg.faults) {
+    if (f.kind == fault_kind::boot_mode) {
       mode = f.n;
+    }
+  }
   begin_restart(in, mode);
 }
 
@@ -144,11 +162,13 @@ void run_message(sim_instrument& in, const uint8_t* message, size_t length) {
   in.reply_pending = false;
 
   std::string_view line(reinterpret_cast<const char*>(message), length);
-  if (line.empty() || line.back() != '\n')
+  if (line.empty() || line.back() != '\n') {
     return;
+  }
   line.remove_suffix(1);
-  if (line.find_first_of("\r\n") != std::string_view::npos)
+  if (line.find_first_of("\r\n") != std::string_view::npos) {
     return;
+  }
   size_t blank = line.find(' ');
   std::string_view word = line.substr(0, blank);
   std::string_view args = blank == std::string_view::npos ? std::string_view{} : line.substr(blank + 1);
@@ -156,37 +176,44 @@ void run_message(sim_instrument& in, const uint8_t* message, size_t length) {
   uint32_t a[3];
 
   if (word == "XXCMD?") {
-    if (!has_args)
+    if (!has_args) {
       answer_number(in, query::mode, in.state.mode());
+    }
     return;
   }
   if (word == "*OPC?") {
     // Every command has finished by the time the next message is read.
-    if (!has_args)
+    if (!has_args) {
       answer(in, query::opc, "1");
+    }
     return;
   }
   if (word == "XXENTER") {
-    if (numbers(args, a, 1) && a[0] == access_code)
+    if (numbers(args, a, 1) && a[0] == access_code) {
       in.unlocked = true;
+    }
     return;
   }
   if (word == "XXBOOT") {
-    if (!numbers(args, a, 1))
+    if (!numbers(args, a, 1)) {
       return;
-    if (a[0] == 0)
+    }
+    if (a[0] == 0) {
       restart_out_of_bootrom(in);
-    else if (a[0] == 2 && service_allowed(in))
+    } else if (a[0] == 2 && service_allowed(in)) {
       restart_into_bootrom(in);
+    }
     return;
   }
 
   // The service commands.
-  if (!service_allowed(in))
+  if (!service_allowed(in)) {
     return;
+  }
   if (word == "XXFILL") {
-    if (numbers(args, a, 3) && a[2] <= 0xFF && memory_of(a[0], a[1]) == memory::ram)
+    if (numbers(args, a, 3) && a[2] <= 0xFF && memory_of(a[0], a[1]) == memory::ram) {
       std::memset(address_of(in, a[0]), int(a[2]), a[1]);
+    }
   } else if (word == "XXDLDATA") {
     if (numbers(args, a, 2) && memory_of(a[0], a[1]) == memory::ram && a[1] > 0) {
       in.downloading = true;
@@ -195,20 +222,23 @@ void run_message(sim_instrument& in, const uint8_t* message, size_t length) {
       in.download_offset = 0;
     }
   } else if (word == "XXRDMEM?") {
-    if (numbers(args, a, 2) && a[1] == 4 && memory_of(a[0], 4) != memory::none)
+    if (numbers(args, a, 2) && a[1] == 4 && memory_of(a[0], 4) != memory::none) {
       answer_number(in, query::rdmem, be32(address_of(in, a[0])));
+    }
   } else if (word == "XXCRC?") {
     if (numbers(args, a, 2) && memory_of(a[0], a[1]) != memory::none) {
-      model_time(in.cfg.crc_ms_per_mib, a[1], 1u << 20);
+      model_time(in.cfg.crc_ms_per_mib, a[1], 1U << 20);
       answer_number(in, query::crc, crc32(address_of(in, a[0]), a[1]));
     }
   } else if (word == "XXERASE?") {
-    if (numbers(args, a, 2) && a[1] >= 1 && a[0] < sector_count && a[1] <= sector_count - a[0])
+    if (numbers(args, a, 2) && a[1] >= 1 && a[0] < sector_count && a[1] <= sector_count - a[0]) {
       erase(in, a[0], a[1]);
+    }
   } else if (word == "XXPROG?") {
     if (numbers(args, a, 3) && a[1] <= sector_size && memory_of(a[0], a[1]) == memory::ram &&
-        memory_of(a[2], a[1]) == memory::flash)
+        memory_of(a[2], a[1]) == memory::flash) {
       program(in, a[0], a[1], a[2]);
+    }
   }
 }
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "faults.h"
 #include "api.h"
+#include "faults.h"
 #include "state_file.h"
 
 namespace ksim {
@@ -17,9 +17,9 @@ namespace ksim {
 using clock = std::chrono::steady_clock;
 
 inline constexpr uint32_t access_code = 6081;
-inline constexpr int32_t error_protected = 3;   // sector holds the boot code
-inline constexpr int32_t error_not_erased = 4;  // programming over bytes that are not 0xFF
-inline constexpr size_t max_command = 256;      // longer messages are not commands
+inline constexpr int32_t error_protected = 3;  // sector holds the boot code
+inline constexpr int32_t error_not_erased = 4; // programming over bytes that are not 0xFF
+inline constexpr size_t max_command = 256;     // longer messages are not commands
 inline constexpr size_t reply_room = 256;
 
 struct settings {

@@ -15,18 +15,18 @@ namespace {
 
 enum : int { exit_ok = 0, exit_failed = 1, exit_usage = 2, exit_invalid = 3 };
 
-const char usage_text[] =
-    "usage: kessim create STATE [--mode N] [--app-mode N] [--image FILE]\n"
-    "       kessim show STATE\n"
-    "       kessim check STATE\n"
-    "       kessim mode STATE N [--app-mode N]\n"
-    "       kessim reset STATE [--mode N] [--app-mode N] [--image FILE]\n"
-    "modes: 0 BOOTROM, 1..3 application; exit status: 0 done, 1 failed,\n"
-    "2 usage, 3 (check) the flash holds no valid firmware\n";
+const char usage_text[] = "usage: kessim create STATE [--mode N] [--app-mode N] [--image FILE]\n"
+                          "       kessim show STATE\n"
+                          "       kessim check STATE\n"
+                          "       kessim mode STATE N [--app-mode N]\n"
+                          "       kessim reset STATE [--mode N] [--app-mode N] [--image FILE]\n"
+                          "modes: 0 BOOTROM, 1..3 application; exit status: 0 done, 1 failed,\n"
+                          "2 usage, 3 (check) the flash holds no valid firmware\n";
 
 int usage(const char* problem = nullptr) {
-  if (problem)
+  if (problem != nullptr) {
     std::fprintf(stderr, "kessim: %s\n", problem);
+  }
   std::fputs(usage_text, stderr);
   return exit_usage;
 }
@@ -76,7 +76,7 @@ bool fresh_flash(const char* image, std::vector<uint8_t>& flash) {
   flash.assign(flash_size, 0);
   flash_factory(flash.data());
   char err[512];
-  if (image && load_image_file(image, flash.data(), err, sizeof err) != 0) {
+  if ((image != nullptr) && load_image_file(image, flash.data(), err, sizeof err) != 0) {
     std::fprintf(stderr, "kessim: %s\n", err);
     return false;
   }
@@ -98,8 +98,9 @@ int do_create(const char* path, const options& o) {
   uint32_t app_mode = o.has_app_mode ? o.app_mode : mode >= 1 ? mode : 2;
   state_init(image.data(), mode, app_mode);
   std::vector<uint8_t> flash;
-  if (!fresh_flash(o.image, flash))
+  if (!fresh_flash(o.image, flash)) {
     return exit_failed;
+  }
   std::memcpy(image.data() + state_header_size, flash.data(), flash_size);
   char err[512];
   if (state_create(path, image.data(), err, sizeof err) != 0) {
@@ -111,27 +112,33 @@ int do_create(const char* path, const options& o) {
 
 int do_reset(const char* path, const options& o) {
   std::vector<uint8_t> flash;
-  if (!fresh_flash(o.image, flash))
+  if (!fresh_flash(o.image, flash)) {
     return exit_failed;
+  }
   state_view view;
-  if (!open_state(path, view))
+  if (!open_state(path, view)) {
     return exit_failed;
+  }
   std::memcpy(view.flash(), flash.data(), flash_size);
-  if (o.has_mode)
+  if (o.has_mode) {
     view.set_mode(o.mode);
-  if (o.has_app_mode)
+  }
+  if (o.has_app_mode) {
     view.set_app_mode(o.app_mode);
+  }
   state_close(view);
   return exit_ok;
 }
 
 int do_mode(const char* path, uint32_t mode, const options& o) {
   state_view view;
-  if (!open_state(path, view))
+  if (!open_state(path, view)) {
     return exit_failed;
+  }
   view.set_mode(mode);
-  if (o.has_app_mode)
+  if (o.has_app_mode) {
     view.set_app_mode(o.app_mode);
+  }
   state_close(view);
   return exit_ok;
 }
@@ -145,11 +152,13 @@ void print_erased(const uint8_t* flash) {
       continue;
     }
     uint32_t e = s;
-    while (e + 1 < sector_count && sector_erased(flash, e + 1))
+    while (e + 1 < sector_count && sector_erased(flash, e + 1)) {
       ++e;
+    }
     std::printf(any ? ",%u" : "%u", unsigned(s));
-    if (e > s)
+    if (e > s) {
       std::printf("-%u", unsigned(e));
+    }
     any = true;
     s = e + 1;
   }
@@ -158,8 +167,9 @@ void print_erased(const uint8_t* flash) {
 
 int do_show(const char* path) {
   state_view view;
-  if (!open_state(path, view))
+  if (!open_state(path, view)) {
     return exit_failed;
+  }
   image_check c = check_image(view.flash());
   std::printf("state:       %s\n", path);
   std::printf("mode:        %u\n", unsigned(view.mode()));
@@ -179,8 +189,9 @@ int do_show(const char* path) {
 
 int do_check(const char* path) {
   state_view view;
-  if (!open_state(path, view))
+  if (!open_state(path, view)) {
     return exit_failed;
+  }
   bool valid = check_image(view.flash()).valid();
   state_close(view);
   return valid ? exit_ok : exit_invalid;
@@ -189,27 +200,32 @@ int do_check(const char* path) {
 } // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3)
+  if (argc < 3) {
     return usage();
+  }
   std::string_view command = argv[1];
   const char* path = argv[2];
   options o;
   if (command == "create" || command == "reset") {
-    if (!read_options(argc, argv, 3, true, true, o))
+    if (!read_options(argc, argv, 3, true, true, o)) {
       return exit_usage;
+    }
     return command == "create" ? do_create(path, o) : do_reset(path, o);
   }
   if (command == "show" || command == "check") {
-    if (argc != 3)
+    if (argc != 3) {
       return usage("too many arguments");
+    }
     return command == "show" ? do_show(path) : do_check(path);
   }
   if (command == "mode") {
     uint32_t mode;
-    if (argc < 4 || !parse_u32(argv[3], mode) || mode > 3)
+    if (argc < 4 || !parse_u32(argv[3], mode) || mode > 3) {
       return usage("mode needs a mode 0..3");
-    if (!read_options(argc, argv, 4, false, false, o))
+    }
+    if (!read_options(argc, argv, 4, false, false, o)) {
       return exit_usage;
+    }
     return do_mode(path, mode, o);
   }
   return usage("unknown command");

@@ -11,8 +11,9 @@ using namespace ksim;
 namespace {
 
 uint32_t initial_app_mode(const settings& c) {
-  if (c.app_mode)
+  if (c.app_mode != 0U) {
     return c.app_mode;
+  }
   return c.mode >= 1 ? c.mode : 2;
 }
 
@@ -20,8 +21,9 @@ uint32_t initial_app_mode(const settings& c) {
 int build_state(const settings& c, std::vector<uint8_t>& image, char* err, size_t err_size) {
   image.assign(state_total_size(), 0);
   state_init(image.data(), c.mode, initial_app_mode(c));
-  if (!c.flash_image.empty())
+  if (!c.flash_image.empty()) {
     return load_image_file(c.flash_image.c_str(), image.data() + state_header_size, err, err_size);
+  }
   return 0;
 }
 
@@ -30,15 +32,17 @@ int build_state(const settings& c, std::vector<uint8_t>& image, char* err, size_
 sim_instrument* sim_create() { return new (std::nothrow) sim_instrument(); }
 
 int sim_start(sim_instrument* in, char* err, size_t err_size) {
-  if (!in || in->started) {
-    if (err && err_size)
-      std::snprintf(err, err_size, "%s", in ? "the instrument has already started" : "no instrument");
+  if ((in == nullptr) || in->started) {
+    if ((err != nullptr) && (err_size != 0U)) {
+      std::snprintf(err, err_size, "%s", in != nullptr ? "the instrument has already started" : "no instrument");
+    }
     return 2;
   }
   in->ram.assign(ram_size, 0);
   if (in->cfg.state_path.empty()) {
-    if (int rc = build_state(in->cfg, in->own_state, err, err_size))
+    if (int rc = build_state(in->cfg, in->own_state, err, err_size)) {
       return rc;
+    }
     in->state.base = in->own_state.data();
     in->state.size = in->own_state.size();
   } else {
@@ -46,42 +50,50 @@ int sim_start(sim_instrument* in, char* err, size_t err_size) {
     int rc = state_open(path, in->state, err, err_size);
     if (rc == 1) {
       std::vector<uint8_t> image;
-      if (build_state(in->cfg, image, err, err_size))
+      if (build_state(in->cfg, image, err, err_size) != 0) {
         return 2;
+      }
       // 1: another process created it just now; open what it made.
-      if (state_create(path, image.data(), err, err_size) == 2)
+      if (state_create(path, image.data(), err, err_size) == 2) {
         return 2;
+      }
       rc = state_open(path, in->state, err, err_size);
     }
-    if (rc != 0)
+    if (rc != 0) {
       return 2;
+    }
   }
   in->started = true;
   return 0;
 }
 
 void sim_destroy(sim_instrument* in) {
-  if (!in)
+  if (in == nullptr) {
     return;
+  }
   state_close(in->state);
   delete in;
 }
 
 bool sim_peek(const sim_instrument* in, uint32_t address, uint8_t* out, uint32_t length) {
-  if (!in || !in->started || (!out && length))
+  if ((in == nullptr) || !in->started || ((out == nullptr) && (length != 0U))) {
     return false;
+  }
   memory m = memory_of(address, length);
-  if (m == memory::none)
+  if (m == memory::none) {
     return false;
+  }
   const uint8_t* from =
       m == memory::ram ? in->ram.data() + (address - ram_base) : in->state.flash() + (address - flash_base);
-  if (length)
+  if (length != 0U) {
     std::memcpy(out, from, length);
+  }
   return true;
 }
 
 int32_t sim_mode(const sim_instrument* in) {
-  if (!in || !in->started)
+  if ((in == nullptr) || !in->started) {
     return -1;
+  }
   return int32_t(in->state.mode());
 }

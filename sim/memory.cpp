@@ -8,16 +8,19 @@ namespace ksim {
 
 namespace {
 bool inside(uint32_t address, uint32_t length, uint32_t base, uint32_t size) {
-  uint64_t a = address, end = uint64_t(address) + length;
+  uint64_t a = address;
+  uint64_t end = uint64_t(address) + length;
   return a >= base && end <= uint64_t(base) + size;
 }
 } // namespace
 
 memory memory_of(uint32_t address, uint32_t length) {
-  if (inside(address, length, ram_base, ram_size))
+  if (inside(address, length, ram_base, ram_size)) {
     return memory::ram;
-  if (inside(address, length, flash_base, flash_size))
+  }
+  if (inside(address, length, flash_base, flash_size)) {
     return memory::flash;
+  }
   return memory::none;
 }
 
@@ -39,9 +42,11 @@ void flash_factory(uint8_t* flash) {
 
 bool sector_erased(const uint8_t* flash, uint32_t sector) {
   const uint8_t* p = flash + size_t(sector) * sector_size;
-  for (uint32_t i = 0; i < sector_size; ++i)
-    if (p[i] != 0xFF)
+  for (uint32_t i = 0; i < sector_size; ++i) {
+    if (p[i] != 0xFF) {
       return false;
+    }
+  }
   return true;
 }
 

@@ -42,9 +42,9 @@ bool sector_erased(const uint8_t* flash, uint32_t sector);
 // What the boot loader sees at the start of flash.
 struct image_check {
   uint32_t fw_crc, fw_address, fw_length, hdr_crc;
-  bool header_ok;   // hdr_crc is the CRC-32 of bytes 0..59
-  bool length_ok;   // header and body fit in the firmware area
-  bool body_ok;     // fw_crc is the CRC-32 of the body (only when length_ok)
+  bool header_ok; // hdr_crc is the CRC-32 of bytes 0..59
+  bool length_ok; // header and body fit in the firmware area
+  bool body_ok;   // fw_crc is the CRC-32 of the body (only when length_ok)
   bool valid() const { return header_ok && length_ok && body_ok; }
 };
 image_check check_image(const uint8_t* flash);

@@ -22,13 +22,15 @@ uint32_t get_le32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 void put_le32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i)
+  for (int i = 0; i < 4; ++i) {
     p[i] = uint8_t(v >> (8 * i));
+  }
 }
 
 void say(char* err, size_t err_size, const char* format, ...) {
-  if (!err || err_size == 0)
+  if ((err == nullptr) || err_size == 0) {
     return;
+  }
   va_list args;
   va_start(args, format);
   std::vsnprintf(err, err_size, format, args);
@@ -38,10 +40,12 @@ void say(char* err, size_t err_size, const char* format, ...) {
 bool write_all(int fd, const uint8_t* data, size_t length) {
   while (length > 0) {
     ssize_t n = ::write(fd, data, length);
-    if (n < 0 && errno == EINTR)
+    if (n < 0 && errno == EINTR) {
       continue;
-    if (n <= 0)
+    }
+    if (n <= 0) {
       return false;
+    }
     data += n;
     length -= size_t(n);
   }
@@ -53,7 +57,7 @@ bool write_all(int fd, const uint8_t* data, size_t length) {
 uint32_t state_view::mode() const { return get_le32(base + off_mode); }
 uint32_t state_view::app_mode() const { return get_le32(base + off_app_mode); }
 void state_view::set_mode(uint32_t m) { put_le32(base + off_mode, m); }
-void state_view::set_app_mode(uint32_t m) { put_le32(base + off_app_mode, m); }
+void state_view::set_app_mode(uint32_t app_mode) { put_le32(base + off_app_mode, app_mode); }
 
 size_t state_total_size() { return state_header_size + flash_size; }
 
@@ -71,14 +75,14 @@ void state_init(uint8_t* image, uint32_t mode, uint32_t app_mode) {
 
 int load_image_file(const char* path, uint8_t* flash, char* err, size_t err_size) {
   std::FILE* f = std::fopen(path, "rb");
-  if (!f) {
+  if (f == nullptr) {
     say(err, err_size, "flash_image %s: %s", path, std::strerror(errno));
     return 2;
   }
   // One byte more than fits tells a file that is too large.
   static_assert(firmware_area_size < flash_size);
   size_t n = std::fread(flash, 1, firmware_area_size + 1, f);
-  bool failed = std::ferror(f);
+  bool failed = std::ferror(f) != 0;
   std::fclose(f);
   if (failed) {
     say(err, err_size, "flash_image %s: read error", path);
@@ -152,18 +156,19 @@ int state_open(const char* path, state_view& view, char* err, size_t err_size) {
   }
   const auto* b = static_cast<const uint8_t*>(p);
   const char* problem = nullptr;
-  if (std::memcmp(b, magic, sizeof magic) != 0)
+  if (std::memcmp(b, magic, sizeof magic) != 0) {
     problem = "not a simulator state file (bad magic)";
-  else if (get_le32(b + off_version) != state_version)
+  } else if (get_le32(b + off_version) != state_version) {
     problem = "unsupported state file version";
-  else if (get_le32(b + off_header_size) != state_header_size || get_le32(b + off_base) != flash_base ||
-           get_le32(b + off_size) != flash_size)
+  } else if (get_le32(b + off_header_size) != state_header_size || get_le32(b + off_base) != flash_base ||
+             get_le32(b + off_size) != flash_size) {
     problem = "state file header does not match this instrument";
-  else if (get_le32(b + off_mode) > 3)
+  } else if (get_le32(b + off_mode) > 3) {
     problem = "state file holds a mode outside 0..3";
-  else if (get_le32(b + off_app_mode) < 1 || get_le32(b + off_app_mode) > 3)
+  } else if (get_le32(b + off_app_mode) < 1 || get_le32(b + off_app_mode) > 3) {
     problem = "state file holds an application mode outside 1..3";
-  if (problem) {
+  }
+  if (problem != nullptr) {
     ::munmap(p, state_total_size());
     say(err, err_size, "state %s: %s", path, problem);
     return 2;
@@ -175,8 +180,9 @@ int state_open(const char* path, state_view& view, char* err, size_t err_size) {
 }
 
 void state_close(state_view& view) {
-  if (view.mapped && view.base)
+  if (view.mapped && (view.base != nullptr)) {
     ::munmap(view.base, view.size);
+  }
   view = state_view{};
 }
 

@@ -10,13 +10,13 @@ extern bool verbose;
 
 // The instrument's memory map and the update's units.
 enum : uint32_t {
-  staging_address = 0x800000,  // instrument RAM that receives the file
+  staging_address = 0x800000, // instrument RAM that receives the file
   staging_size = 0x200000,
-  staging_fill = 0xFF,         // the loader's pre-fill too, so CRCs past the file agree
+  staging_fill = 0xFF, // the loader's pre-fill too, so CRCs past the file agree
   flash_image_base = 0xFFE00000,
   transfer_block = 0x10000,
   flash_sector = 0x10000,
-  flash_sector_max = 28,       // the firmware area; the sectors above hold the boot code
+  flash_sector_max = 28, // the firmware area; the sectors above hold the boot code
   header_crc_offset = 60,
   header_size = 64
 };

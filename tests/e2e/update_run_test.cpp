@@ -78,15 +78,14 @@ TEST_P(Recovery, ASecondRunCompletesTheUpdate) {
 
 INSTANTIATE_TEST_SUITE_P(
     Update, Recovery,
-    testing::Values(recovery_case{"corrupted_download", "fault = corrupt-download 70000\n",
-                                  "Transfered data, F/W CRC error\n"},
-                    recovery_case{"erase_fails", "fault = erase-error 1 3\n", " erase failed, 3\n"},
-                    recovery_case{"programming_fails", "fault = prog-error 2 5\n", "programming failed, 5\n"},
-                    recovery_case{"flash_check_mismatch", "fault = reply XXCRC? 4 0x1\n",
-                                  "Programmed data, F/W CRC error\n"},
-                    recovery_case{"no_reply_while_programming", "fault = no-reply XXPROG? 2\n", "viRead: timeout\n"},
-                    recovery_case{"cable_pulled_mid_download", "cable = 14\n", "viWrite: timeout\n"},
-                    recovery_case{"write_error_at_ram_check", "fail = viWrite 12 VI_ERROR_IO\n", "viWrite: timeout\n"}),
+    testing::Values(
+        recovery_case{"corrupted_download", "fault = corrupt-download 70000\n", "Transfered data, F/W CRC error\n"},
+        recovery_case{"erase_fails", "fault = erase-error 1 3\n", " erase failed, 3\n"},
+        recovery_case{"programming_fails", "fault = prog-error 2 5\n", "programming failed, 5\n"},
+        recovery_case{"flash_check_mismatch", "fault = reply XXCRC? 4 0x1\n", "Programmed data, F/W CRC error\n"},
+        recovery_case{"no_reply_while_programming", "fault = no-reply XXPROG? 2\n", "viRead: timeout\n"},
+        recovery_case{"cable_pulled_mid_download", "cable = 14\n", "viWrite: timeout\n"},
+        recovery_case{"write_error_at_ram_check", "fail = viWrite 12 VI_ERROR_IO\n", "viWrite: timeout\n"}),
     [](const testing::TestParamInfo<recovery_case>& info) { return info.param.name; });
 
 TEST(Update, AFailingCloseAfterSuccessIsStillAFailure) {

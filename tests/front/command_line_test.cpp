@@ -71,7 +71,8 @@ TEST_F(CommandLine, PrintsExactlyWhatTheOperatorShouldSee) {
       {{"-g", name89}, "invalid GPIB interface name " + name89 + "\n" + usage_text, 2},
       {{"-g", name89, "-g", "GPIB1"}, "invalid GPIB interface name " + name89 + "\n" + usage_text, 2},
       {{"-a", "99", "-g", name89, "fw.bin"},
-       "invalid GPIB address 99\ninvalid GPIB interface name " + name89 + "\n" + usage_text, 2},
+       "invalid GPIB address 99\ninvalid GPIB interface name " + name89 + "\n" + usage_text,
+       2},
       // Options after the operand are read, unless POSIXLY_CORRECT stops at it.
       {{"fw.bin", "-n", "-a", "3"}, opening("GPIB0::3::INSTR"), 1},
       {{"fw.bin", "-n", "-a", "3"}, usage_text, 2, true},

@@ -49,7 +49,8 @@ TEST_F(Kesimage, InfoOfAFaultyImageShowsTheLoadersMessage) {
     std::string out;
     std::string err;
   } cases[] = {
-      {"short.bin", "size:       72 bytes\n" + words + rejected, " corrupted?, F/W CRC error 0xCBF43926 <> 0xB9F35EA3\n"},
+      {"short.bin", "size:       72 bytes\n" + words + rejected,
+       " corrupted?, F/W CRC error 0xCBF43926 <> 0xB9F35EA3\n"},
       {"tiny.bin", rejected, " corrupted?, size too small, 10\n"},
       {"absent.bin", "", " can't open absent.bin: No such file or directory\n"},
   };
@@ -72,7 +73,8 @@ TEST_F(Kesimage, RefusesBodiesThatDoNotFitAndBadCommandLines) {
   EXPECT_EQ(big.status, 1);
 
   const std::string usage = "Usage: kesimage make BODY IMAGE\n       kesimage info IMAGE\n";
-  for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"info"}, {"make", "body"}, {"check", "a"}}) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, {"info"}, {"make", "body"}, {"check", "a"}}) {
     const program_run run = kesimage(args);
     EXPECT_EQ(run.err, usage);
     EXPECT_EQ(run.status, 2);

@@ -68,8 +68,8 @@ TEST_F(Helpers, QueryModeReadsTheReplyAsSignedBits) {
     const char* reply;
     int32_t mode;
   };
-  for (const mode_case& c : {mode_case{"2", 2}, mode_case{"0x3", 3}, mode_case{"4294967295", -1},
-                             mode_case{"-1", -1}, mode_case{"abc", 0}}) {
+  for (const mode_case& c : {mode_case{"2", 2}, mode_case{"0x3", 3}, mode_case{"4294967295", -1}, mode_case{"-1", -1},
+                             mode_case{"abc", 0}}) {
     open_with_reply(c.reply);
     EXPECT_EQ(query_mode(), c.mode) << c.reply;
   }

@@ -21,9 +21,9 @@ constexpr number_case number_cases[] = {
     {"0X1f", 31, 31},
     {"-0x10", 0xFFFFFFF0U, -16},
     {"010", 8, 8},
-    {"09", 0, 0},  // a leading 0 selects octal; the 9 ends the number
+    {"09", 0, 0}, // a leading 0 selects octal; the 9 ends the number
     {"08", 0, 0},
-    {"0x", 0, 0},  // no hexadecimal digit: just the 0
+    {"0x", 0, 0}, // no hexadecimal digit: just the 0
     {"0xg1", 0, 0},
     {"12abc", 12, 12},
     {"abc", 0, 0},
@@ -33,9 +33,9 @@ constexpr number_case number_cases[] = {
     {"- 5", 0, 0},
     {"-1", 4294967295U, -1},
     {"4294967295", 4294967295U, 2147483647},
-    {"4294967296", 4294967295U, 2147483647},         // beyond 32 bits saturates
-    {"4294967313", 4294967295U, 2147483647},         // and never wraps to a small value
-    {"-4294967296", 1, -2147483647 - 1},              // saturated, then negated
+    {"4294967296", 4294967295U, 2147483647}, // beyond 32 bits saturates
+    {"4294967313", 4294967295U, 2147483647}, // and never wraps to a small value
+    {"-4294967296", 1, -2147483647 - 1},     // saturated, then negated
     {"99999999999999999999999", 4294967295U, 2147483647},
     {"0xFFFFFFFFFFFFFFFFFF", 4294967295U, 2147483647},
     {"2147483647", 2147483647, 2147483647},

@@ -41,15 +41,14 @@ TEST_P(ResourceString, OpensTheNamedResourceOrNothing) {
   EXPECT_EQ(lines[2], "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Link, ResourceString,
-    testing::Values(resource_case{"default_interface", 17, nullptr, "GPIB0::17::INSTR", 0},
-                    resource_case{"empty_name_is_default", 17, "", "GPIB0::17::INSTR", 0},
-                    resource_case{"highest_address", 30, nullptr, "GPIB0::30::INSTR", 0},
-                    resource_case{"named_interface", 5, "GPIB1", "GPIB1::5::INSTR", 0},
-                    resource_case{"address_31", 31, nullptr, nullptr, 2},
-                    resource_case{"negative_address", -1, nullptr, nullptr, 2}),
-    [](const testing::TestParamInfo<resource_case>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Link, ResourceString,
+                         testing::Values(resource_case{"default_interface", 17, nullptr, "GPIB0::17::INSTR", 0},
+                                         resource_case{"empty_name_is_default", 17, "", "GPIB0::17::INSTR", 0},
+                                         resource_case{"highest_address", 30, nullptr, "GPIB0::30::INSTR", 0},
+                                         resource_case{"named_interface", 5, "GPIB1", "GPIB1::5::INSTR", 0},
+                                         resource_case{"address_31", 31, nullptr, nullptr, 2},
+                                         resource_case{"negative_address", -1, nullptr, nullptr, 2}),
+                         [](const testing::TestParamInfo<resource_case>& info) { return info.param.name; });
 
 TEST(Session, EndGoesOnlyWithFlagOneAndTheAttributeDropsAfterEveryWrite) {
   const standin setup = standin_setup(0);

@@ -134,7 +134,8 @@ int32_t program_flash(sim_instrument* in, const std::vector<uint8_t>& bytes) {
       return r;
   for (uint32_t at = 0; at < bytes.size(); at += sector) {
     uint32_t n = std::min<uint32_t>(sector, uint32_t(bytes.size()) - at);
-    std::string cmd = "XXPROG? " + std::to_string(ram + at) + "," + std::to_string(n) + "," + std::to_string(flash + at) + "\n";
+    std::string cmd =
+        "XXPROG? " + std::to_string(ram + at) + "," + std::to_string(n) + "," + std::to_string(flash + at) + "\n";
     if (int32_t r = int32_t(number(in, cmd)))
       return r;
   }

@@ -52,12 +52,19 @@ TEST(Allocation, NoneOnTheBusAfterStart) {
                    {"fault", "prog-error 1 5"},
                    {"fault", "erase-error 3 -1"}});
   // Every message is built before counting starts.
-  std::vector<std::string> messages = {
-      "XXCMD?\n", "XXENTER 6081\n", "*OPC?\n", "XXBOOT 2\n", "XXCMD?\n", "XXFILL 8388608,2097152,255\n",
-      "*OPC?\n", "XXDLDATA 8388608," + std::to_string(image.size()) + "\n"};
-  std::vector<std::string> after = {"XXRDMEM? 8388608,4\n", "XXCRC? 8388608,60\n", "XXERASE? 0,1\n",
-                                    "XXERASE? 3,1\n", "XXPROG? 8388608,65536,4292870144\n",
-                                    "XXPROG? 8388608,16,4292870144\n", "XXCMD?\n", "XXBOOT 0\n", "garbage\n"};
+  std::vector<std::string> messages = {"XXCMD?\n", "XXENTER 6081\n",
+                                       "*OPC?\n",  "XXBOOT 2\n",
+                                       "XXCMD?\n", "XXFILL 8388608,2097152,255\n",
+                                       "*OPC?\n",  "XXDLDATA 8388608," + std::to_string(image.size()) + "\n"};
+  std::vector<std::string> after = {"XXRDMEM? 8388608,4\n",
+                                    "XXCRC? 8388608,60\n",
+                                    "XXERASE? 0,1\n",
+                                    "XXERASE? 3,1\n",
+                                    "XXPROG? 8388608,65536,4292870144\n",
+                                    "XXPROG? 8388608,16,4292870144\n",
+                                    "XXCMD?\n",
+                                    "XXBOOT 0\n",
+                                    "garbage\n"};
   uint8_t buf[64];
   uint32_t count;
   bool end;

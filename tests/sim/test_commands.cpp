@@ -158,31 +158,31 @@ TEST(Commands, DeviceClearDropsInputReplyAndDownload) {
 // Each of these is refused: no reply, and nothing changes.
 TEST(Commands, MalformedOrOutOfRangeCommandsGetNoReply) {
   const char* refused[] = {
-      "XXCMD?",                              // no line feed
-      "XXCMD?\r\n",                          // carriage return
-      "xxcmd?\n",                            // commands are upper case
-      "XXCMD? 1\n",                          // takes no arguments
-      "XXCMD?\nXXCMD?\n",                    // two lines in one message
-      "XXRDMEM? 8388608,2\n",                // only words
-      "XXRDMEM? 8388608\n",                  // missing width
-      "XXRDMEM? 8388608,4,4\n",              // too many arguments
-      "XXRDMEM? 8388608, 4\n",               // blank inside the arguments
-      "XXRDMEM? 0x800000,4\n",               // numbers are decimal
-      "XXRDMEM? 8388607,4\n",                // before RAM
-      "XXRDMEM? 10485758,4\n",               // straddles the end of RAM
-      "XXRDMEM? 4294967294,4\n",             // straddles the end of flash
-      "XXRDMEM? 0,4\n",                      // no memory there
-      "XXCRC? 8388608,2097153\n",            // one byte past RAM
-      "XXCRC? 10485760,4292870144\n",        // from RAM into flash
-      "XXCRC? 8388608,4294967296\n",         // beyond 32 bits
-      "XXCRC? 8388608,-1\n",                 // numbers are unsigned
-      "XXERASE? 32,1\n",                     // no such sector
-      "XXERASE? 0,0\n",                      // count 0
-      "XXERASE? 31,2\n",                     // runs past the last sector
-      "XXPROG? 8388608,65537,4292870144\n",  // longer than a block
-      "XXPROG? 4292870144,16,4292935680\n",  // flash to flash
-      "XXPROG? 8388608,16,8454144\n",        // RAM to RAM
-      "XXPROG? 8388608,16,4294967288\n",     // past the end of flash
+      "XXCMD?",                             // no line feed
+      "XXCMD?\r\n",                         // carriage return
+      "xxcmd?\n",                           // commands are upper case
+      "XXCMD? 1\n",                         // takes no arguments
+      "XXCMD?\nXXCMD?\n",                   // two lines in one message
+      "XXRDMEM? 8388608,2\n",               // only words
+      "XXRDMEM? 8388608\n",                 // missing width
+      "XXRDMEM? 8388608,4,4\n",             // too many arguments
+      "XXRDMEM? 8388608, 4\n",              // blank inside the arguments
+      "XXRDMEM? 0x800000,4\n",              // numbers are decimal
+      "XXRDMEM? 8388607,4\n",               // before RAM
+      "XXRDMEM? 10485758,4\n",              // straddles the end of RAM
+      "XXRDMEM? 4294967294,4\n",            // straddles the end of flash
+      "XXRDMEM? 0,4\n",                     // no memory there
+      "XXCRC? 8388608,2097153\n",           // one byte past RAM
+      "XXCRC? 10485760,4292870144\n",       // from RAM into flash
+      "XXCRC? 8388608,4294967296\n",        // beyond 32 bits
+      "XXCRC? 8388608,-1\n",                // numbers are unsigned
+      "XXERASE? 32,1\n",                    // no such sector
+      "XXERASE? 0,0\n",                     // count 0
+      "XXERASE? 31,2\n",                    // runs past the last sector
+      "XXPROG? 8388608,65537,4292870144\n", // longer than a block
+      "XXPROG? 4292870144,16,4292935680\n", // flash to flash
+      "XXPROG? 8388608,16,8454144\n",       // RAM to RAM
+      "XXPROG? 8388608,16,4294967288\n",    // past the end of flash
       "XXNOSUCH?\n",
       "",
   };

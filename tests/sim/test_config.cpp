@@ -42,8 +42,8 @@ TEST(Config, BadValuesAreRefusedWithAReason) {
       {"fault", "no-such-kind XXCMD? 1"},
       {"fault", "no-reply XXCMD?"},
       {"fault", "no-reply XXCMD? 0"},
-      {"fault", "no-reply XXBOOT 1"},  // never replies
-      {"fault", "no-reply xxcmd? 1"},  // case matters
+      {"fault", "no-reply XXBOOT 1"}, // never replies
+      {"fault", "no-reply xxcmd? 1"}, // case matters
       {"fault", "no-reply XXCMD? 1 extra"},
       {"fault", "long-reply XXCRC? two"},
       {"fault", "erase-error 32 5"},
@@ -67,11 +67,21 @@ TEST(Config, BadValuesAreRefusedWithAReason) {
 
 TEST(Config, GoodValuesAreTaken) {
   const char* rows[][2] = {
-      {"mode", "0"},          {"mode", " 3 "},        {"app_mode", "1"},
-      {"restart_ms", "0"},    {"bus_rate", "4294967295"}, {"erase_ms", "250"},
-      {"program_ms", "40"},   {"crc_ms_per_mib", "7"},   {"state", "/tmp/x.state"},
-      {"flash_image", "a.bin"}, {"fault", "reply XXCRC? 3 some text"}, {"fault", "erase-error 31 -2147483648"},
-      {"fault", "prog-error 27 1"}, {"fault", "boot-mode 0"}, {"fault", "corrupt-download 4294967295"},
+      {"mode", "0"},
+      {"mode", " 3 "},
+      {"app_mode", "1"},
+      {"restart_ms", "0"},
+      {"bus_rate", "4294967295"},
+      {"erase_ms", "250"},
+      {"program_ms", "40"},
+      {"crc_ms_per_mib", "7"},
+      {"state", "/tmp/x.state"},
+      {"flash_image", "a.bin"},
+      {"fault", "reply XXCRC? 3 some text"},
+      {"fault", "erase-error 31 -2147483648"},
+      {"fault", "prog-error 27 1"},
+      {"fault", "boot-mode 0"},
+      {"fault", "corrupt-download 4294967295"},
       {"fault", "long-reply *OPC? 1"},
   };
   for (const auto& r : rows) {

@@ -21,12 +21,8 @@ TEST(Faults, ReplyTextReplacesTheReply) {
     const char* fault;
     std::string reply;
   } rows[] = {
-      {"reply XXCMD? 1 4", "4"},
-      {"reply XXCMD? 1 4294967295", "4294967295"},
-      {"reply XXCMD? 1 ", ""},
-      {"reply XXCMD? 1", ""},
-      {"reply XXCMD? 1 no digits here", "no digits here"},
-      {"reply XXCMD? 1 0x3", "0x3"},
+      {"reply XXCMD? 1 4", "4"}, {"reply XXCMD? 1 4294967295", "4294967295"},         {"reply XXCMD? 1 ", ""},
+      {"reply XXCMD? 1", ""},    {"reply XXCMD? 1 no digits here", "no digits here"}, {"reply XXCMD? 1 0x3", "0x3"},
   };
   for (const auto& r : rows) {
     auto in = start({{"mode", "2"}, {"fault", r.fault}});

@@ -18,12 +18,8 @@ struct service_probe {
 
 // One probe per service command; each leaves a trace when it is accepted.
 const service_probe service_commands[] = {
-    {"XXFILL 8388608,4,171\n", false},
-    {"XXDLDATA 8388608,4\n", false},
-    {"XXRDMEM? 8388608,4\n", true},
-    {"XXCRC? 8388608,4\n", true},
-    {"XXERASE? 0,1\n", true},
-    {"XXPROG? 8388608,4,4292870144\n", true},
+    {"XXFILL 8388608,4,171\n", false}, {"XXDLDATA 8388608,4\n", false}, {"XXRDMEM? 8388608,4\n", true},
+    {"XXCRC? 8388608,4\n", true},      {"XXERASE? 0,1\n", true},        {"XXPROG? 8388608,4,4292870144\n", true},
 };
 
 // Whether the instrument accepted the probe: a reply, or its effect.

@@ -122,9 +122,9 @@ TEST(State, KessimCreatesShowsAndChangesAState) {
   EXPECT_EQ(kessim("check " + state).status, 0);
   auto show = kessim("show " + state);
   EXPECT_EQ(show.status, 0);
-  for (const char* line : {"mode:        3\n", "app mode:    3\n", "fw_address:  0xFFE00040\n",
-                           "fw_length:   0x00018000 (98304)\n", "header CRC:  ok\n", "body CRC:    ok\n",
-                           "firmware:    valid\n", "erased:      2-27\n"})
+  for (const char* line :
+       {"mode:        3\n", "app mode:    3\n", "fw_address:  0xFFE00040\n", "fw_length:   0x00018000 (98304)\n",
+        "header CRC:  ok\n", "body CRC:    ok\n", "firmware:    valid\n", "erased:      2-27\n"})
     EXPECT_NE(show.out.find(line), std::string::npos) << line << " in\n" << show.out;
 
   // An instrument in this process sees the state made by another process...

@@ -14,7 +14,7 @@ struct bench {
   std::string state;  // the instrument's state file
   std::string config; // the stand-in's configuration
   std::string trace;
-  std::string image;  // the new firmware image file
+  std::string image; // the new firmware image file
   std::vector<uint8_t> image_bytes;
 
   // Writes the stand-in's configuration: the instrument (new: in mode 2 with

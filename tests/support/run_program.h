@@ -5,9 +5,9 @@
 #include <vector>
 
 struct program_run {
-  std::string out;  // standard output
-  std::string err;  // standard error
-  int status = -1;  // exit status, or -1 when it did not exit normally
+  std::string out; // standard output
+  std::string err; // standard error
+  int status = -1; // exit status, or -1 when it did not exit normally
 };
 
 // Runs path with args (argv[1..]) in directory dir (empty: the current one),

@@ -26,16 +26,24 @@ std::optional<std::string> unquote(std::string_view line, size_t& pos) {
     }
     const char e = line[++pos];
     switch (e) {
-    case 'n': text += '\n'; break;
-    case 'r': text += '\r'; break;
-    case 't': text += '\t'; break;
+    case 'n':
+      text += '\n';
+      break;
+    case 'r':
+      text += '\r';
+      break;
+    case 't':
+      text += '\t';
+      break;
     case 'x':
       if (pos + 2 < line.size()) {
         text += static_cast<char>(std::stoi(std::string(line.substr(pos + 1, 2)), nullptr, 16));
         pos += 2;
       }
       break;
-    default: text += e; break; // \\ and \"
+    default:
+      text += e;
+      break; // \\ and \"
     }
   }
   return std::nullopt; // no closing quote: not a line of ours
@@ -126,9 +134,12 @@ struct copy_checks {
 
 const char* call_name(bus_call call) {
   switch (call) {
-  case bus_call::write: return "viWrite";
-  case bus_call::read: return "viRead";
-  case bus_call::clear: return "viClear";
+  case bus_call::write:
+    return "viWrite";
+  case bus_call::read:
+    return "viRead";
+  case bus_call::clear:
+    return "viClear";
   }
   return "?";
 }
@@ -180,7 +191,8 @@ std::vector<transaction> transactions_of(const std::vector<bus_entry>& bus) {
 }
 
 std::optional<uint32_t> reply_number(const std::string& reply) {
-  const std::string_view digits = std::string_view(reply).substr(0, reply.ends_with('\n') ? reply.size() - 1 : reply.size());
+  const std::string_view digits =
+      std::string_view(reply).substr(0, reply.ends_with('\n') ? reply.size() - 1 : reply.size());
   if (digits.empty() || digits.size() > 10 || digits.find_first_not_of("0123456789") != std::string_view::npos) {
     return std::nullopt;
   }

@@ -15,7 +15,7 @@ const char* call_name(bus_call call); // "viWrite", "viRead", "viClear"
 
 // One bus transaction as a fault-free run shows it.
 struct transaction {
-  size_t k = 0;   // position on the bus, from 1
+  size_t k = 0; // position on the bus, from 1
   bus_call call = bus_call::write;
   size_t nth = 0; // the nth call of its kind, from 1
   // Reads only: the command it answers and that command's first word, which

@@ -96,7 +96,8 @@ std::string check_failure(const transaction& t, const std::string& command) {
   const bool in_flash = address >= 0xFFE00000UL;
   const unsigned long base = in_flash ? 0xFFE00000UL : 0x800000UL;
   const bool header = t.query == "XXRDMEM?" ? address == base + 60 : length == 60;
-  return std::string(in_flash ? "Programmed data, " : "Transfered data, ") + (header ? "header" : "F/W") + " CRC error\n";
+  return std::string(in_flash ? "Programmed data, " : "Transfered data, ") + (header ? "header" : "F/W") +
+         " CRC error\n";
 }
 
 // A value that is well formed but not the true one.
@@ -120,8 +121,8 @@ std::optional<plan> mismatch(const transaction& t) {
 }
 
 const fault_kind fault_kinds[] = {
-    {"VISA error", visa_error}, {"cable pulled", cable_pulled}, {"no reply", no_reply},
-    {"empty reply", empty_reply}, {"error code", error_code},   {"mismatch", mismatch},
+    {"VISA error", visa_error},   {"cable pulled", cable_pulled}, {"no reply", no_reply},
+    {"empty reply", empty_reply}, {"error code", error_code},     {"mismatch", mismatch},
 };
 
 // A check that found the stored and the calculated CRC apart.

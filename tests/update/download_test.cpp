@@ -60,10 +60,10 @@ TEST_F(Download, SendsTheFileInBlocksWithEndOnlyOnTheLast) {
 TEST_F(Download, CommandsAndChecksInOrder) {
   const outcome o = fill_and_download(make_image(65537));
   ASSERT_EQ(o.result, 0);
-  EXPECT_EQ(commands(), (std::vector<std::string>{"XXFILL 8388608,2097152,255\\n", "*OPC?\\n",
-                                                  "XXDLDATA 8388608,65537\\n", "XXRDMEM? 8388668,4\\n",
-                                                  "XXCRC? 8388608,60\\n", "XXRDMEM? 8388608,4\\n",
-                                                  "XXCRC? 8388672,65473\\n"}));
+  EXPECT_EQ(commands(),
+            (std::vector<std::string>{"XXFILL 8388608,2097152,255\\n", "*OPC?\\n", "XXDLDATA 8388608,65537\\n",
+                                      "XXRDMEM? 8388668,4\\n", "XXCRC? 8388608,60\\n", "XXRDMEM? 8388608,4\\n",
+                                      "XXCRC? 8388672,65473\\n"}));
 }
 
 TEST_F(Download, BodyLongerThanTheFileIsCheckedOverTheFill) {
@@ -81,8 +81,7 @@ TEST_F(Download, MismatchesAreReportedWithBothValues) {
   const mismatch_case cases[] = {
       {"fault = reply XXRDMEM? 1 0\nfault = reply XXCRC? 1 1\n",
        "Transfered data, header CRC error\n    Expected CRC: 0x00000000\n  Calculated CRC: 0x00000001\n", 5},
-      {"fault = reply XXCRC? 2 0xabcdef12\n",
-       "Transfered data, F/W CRC error\n    Expected CRC: 0x", 7},
+      {"fault = reply XXCRC? 2 0xabcdef12\n", "Transfered data, F/W CRC error\n    Expected CRC: 0x", 7},
       {"fault = corrupt-download 100\n", "Transfered data, F/W CRC error\n    Expected CRC: 0x", 7},
   };
   for (const mismatch_case& c : cases) {

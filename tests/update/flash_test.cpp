@@ -22,9 +22,9 @@ TEST_F(Flash, ErasesEverySectorThatIsWrittenOrChecked) {
     int64_t body_length;
     int sectors;
   };
-  for (const sectors_case& c : {sectors_case{64, 0, 1}, sectors_case{65, 1, 1}, sectors_case{65536, -1, 1},
-                                sectors_case{65600, 65536, 2}, sectors_case{65537, -1, 2},
-                                sectors_case{64, 65473, 2}, sectors_case{1835008, -1, 28}}) {
+  for (const sectors_case& c :
+       {sectors_case{64, 0, 1}, sectors_case{65, 1, 1}, sectors_case{65536, -1, 1}, sectors_case{65600, 65536, 2},
+        sectors_case{65537, -1, 2}, sectors_case{64, 65473, 2}, sectors_case{1835008, -1, 28}}) {
     stage(make_image(c.file_size, c.body_length));
     const outcome o = run(erase_flash);
     EXPECT_EQ(o.result, 0) << c.file_size;
@@ -69,10 +69,10 @@ TEST_F(Flash, ProgramsTheWholeFileBlockByBlockAndChecksIt) {
   EXPECT_EQ(o.result, 0);
   EXPECT_EQ(o.err, "");
   EXPECT_EQ(o.out, "Program Flash ROM ( 2 Blocks )    ..\nSuccessfully F/W is updated\n");
-  EXPECT_EQ(commands(), (std::vector<std::string>{"XXPROG? 8388608,65536,4292870144\\n",
-                                                  "XXPROG? 8454144,64,4292935680\\n",
-                                                  "XXRDMEM? 4292870204,4\\n", "XXCRC? 4292870144,60\\n",
-                                                  "XXRDMEM? 4292870144,4\\n", "XXCRC? 4292870208,65536\\n"}));
+  EXPECT_EQ(commands(),
+            (std::vector<std::string>{"XXPROG? 8388608,65536,4292870144\\n", "XXPROG? 8454144,64,4292935680\\n",
+                                      "XXRDMEM? 4292870204,4\\n", "XXCRC? 4292870144,60\\n", "XXRDMEM? 4292870144,4\\n",
+                                      "XXCRC? 4292870208,65536\\n"}));
   EXPECT_EQ(standin_peek(flash, 65600), image);
 }
 

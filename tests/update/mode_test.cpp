@@ -25,9 +25,8 @@ TEST_F(Phases, ModesTwoAndThreeSwitchToBootrom) {
     EXPECT_EQ(o.out, "Changing operation mode to BOOTROM\n");
     EXPECT_EQ(o.err, "");
     EXPECT_EQ(bus(), (std::vector<std::string>{write_line("XXCMD?\\n"), read_line(std::to_string(mode) + "\\n"),
-                                               write_line("XXENTER 6081\\n"), write_line("*OPC?\\n"),
-                                               read_line("1\\n"), write_line("XXBOOT 2\\n"),
-                                               write_line("XXCMD?\\n"), read_line("0\\n")}));
+                                               write_line("XXENTER 6081\\n"), write_line("*OPC?\\n"), read_line("1\\n"),
+                                               write_line("XXBOOT 2\\n"), write_line("XXCMD?\\n"), read_line("0\\n")}));
     EXPECT_EQ(recorded_sleeps, std::vector<uint32_t>{6000});
     EXPECT_EQ(sim_mode(standin_instrument()), 0);
   }

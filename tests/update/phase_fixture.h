@@ -97,8 +97,8 @@ protected:
 
 inline std::string write_line(const std::string& escaped_text) {
   const size_t length = escaped_text.size() - (escaped_text.size() >= 2 && escaped_text.ends_with("\\n") ? 1 : 0);
-  return "viWrite(2, \"" + escaped_text + "\" END, " + std::to_string(length) + ") = 0x00000000 sent=" +
-         std::to_string(length);
+  return "viWrite(2, \"" + escaped_text + "\" END, " + std::to_string(length) +
+         ") = 0x00000000 sent=" + std::to_string(length);
 }
 
 inline std::string read_line(const std::string& escaped_reply) {

@@ -15,7 +15,8 @@ template <typename Calls> long allocations_of(Calls&& calls) {
 }
 
 TEST_F(VisaTest, CallsAfterLoadAllocateNothing) {
-  configure("trace = " + trace_path() + "\ntimeout_scale = 0\n[GPIB0::17::INSTR]\nfail = viWrite 3 VI_ERROR_IO\ncable = 6\n");
+  configure("trace = " + trace_path() +
+            "\ntimeout_scale = 0\n[GPIB0::17::INSTR]\nfail = viWrite 3 VI_ERROR_IO\ncable = 6\n");
   const ViSession vi = open_instrument();
   const ViByte query[] = "XXCMD?\n";
   std::vector<ViByte> block(65536, 0xA5);

@@ -13,10 +13,22 @@ TEST_F(VisaTest, NthCallFaultsThatCallOnly) {
     const char* function;
     action call;
   } cases[] = {
-      {"viWrite", [](ViSession vi) { const ViStatus s = write(vi, query, true); viClear(vi); return s; }},
-      {"viRead", [](ViSession vi) { write(vi, query, true); const ViStatus s = read(vi).status; viClear(vi); return s; }},
+      {"viWrite",
+       [](ViSession vi) {
+         const ViStatus s = write(vi, query, true);
+         viClear(vi);
+         return s;
+       }},
+      {"viRead",
+       [](ViSession vi) {
+         write(vi, query, true);
+         const ViStatus s = read(vi).status;
+         viClear(vi);
+         return s;
+       }},
       {"viClear", [](ViSession vi) { return viClear(vi); }},
-      {"viClose", [](ViSession vi) {
+      {"viClose",
+       [](ViSession vi) {
          ViSession other = VI_NULL;
          viOpen(1, test_resource, VI_NO_LOCK, 0, &other);
          (void)vi;

@@ -46,29 +46,28 @@ TEST_F(VisaTest, TraceShowsEveryCallAsItReturns) {
 
   // Read while the library still holds the file: each line is out already.
   // The CRCs are those of zlib's crc32 over the same bytes.
-  EXPECT_EQ(read_file(trace_path()),
-            "viOpenDefaultRM() = 0x00000000 rm=1\n"
-            "viOpen(1, \"GPIB0::17::INSTR\", 0, 0) = 0x00000000 vi=2\n"
-            "viOpen(1, \"GPIB0::18::INSTR\", 0, 0) = 0xBFFF0011\n"
-            "viOpen(1, NULL, 0, 0) = 0xBFFF0012\n"
-            "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000\n"
-            "viSetAttribute(2, VI_ATTR_TMO_VALUE, 10000) = 0x00000000\n"
-            "viSetAttribute(2, 0x3FFF0018, 5) = 0xBFFF001D\n"
-            "viClear(2) = 0x00000000\n"
-            "viWrite(2, \"XXC\", 3) = 0x00000000 sent=3\n"
-            "viSetAttribute(2, VI_ATTR_SEND_END_EN, 1) = 0x00000000\n"
-            "viWrite(2, \"MD?\\n\" END, 4) = 0x00000000 sent=4\n"
-            "viRead(2, 1) = 0x3FFF0006 \"2\"\n"
-            "viRead(2, 100) = 0x00000000 \"\\n\" END\n"
-            "viRead(2, 100) = 0xBFFF0015\n"
-            "viWrite(2, [256 bytes crc=0x29058C73] END, 256) = 0x00000000 sent=256\n"
-            "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000\n"
-            "viWrite(2, [101 bytes crc=0x4045F6AA], 101) = 0x00000000 sent=101\n"
-            "viWrite(2, \"a\\\"b\\\\c\\t\\r\\n\", 8) = 0x00000000 sent=8\n"
-            "viWrite(2, \"\", 0) = 0x00000000 sent=0\n"
-            "viClose(2) = 0x00000000\n"
-            "viClose(2) = 0xBFFF000E\n"
-            "viClose(1) = 0x00000000\n");
+  EXPECT_EQ(read_file(trace_path()), "viOpenDefaultRM() = 0x00000000 rm=1\n"
+                                     "viOpen(1, \"GPIB0::17::INSTR\", 0, 0) = 0x00000000 vi=2\n"
+                                     "viOpen(1, \"GPIB0::18::INSTR\", 0, 0) = 0xBFFF0011\n"
+                                     "viOpen(1, NULL, 0, 0) = 0xBFFF0012\n"
+                                     "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000\n"
+                                     "viSetAttribute(2, VI_ATTR_TMO_VALUE, 10000) = 0x00000000\n"
+                                     "viSetAttribute(2, 0x3FFF0018, 5) = 0xBFFF001D\n"
+                                     "viClear(2) = 0x00000000\n"
+                                     "viWrite(2, \"XXC\", 3) = 0x00000000 sent=3\n"
+                                     "viSetAttribute(2, VI_ATTR_SEND_END_EN, 1) = 0x00000000\n"
+                                     "viWrite(2, \"MD?\\n\" END, 4) = 0x00000000 sent=4\n"
+                                     "viRead(2, 1) = 0x3FFF0006 \"2\"\n"
+                                     "viRead(2, 100) = 0x00000000 \"\\n\" END\n"
+                                     "viRead(2, 100) = 0xBFFF0015\n"
+                                     "viWrite(2, [256 bytes crc=0x29058C73] END, 256) = 0x00000000 sent=256\n"
+                                     "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000\n"
+                                     "viWrite(2, [101 bytes crc=0x4045F6AA], 101) = 0x00000000 sent=101\n"
+                                     "viWrite(2, \"a\\\"b\\\\c\\t\\r\\n\", 8) = 0x00000000 sent=8\n"
+                                     "viWrite(2, \"\", 0) = 0x00000000 sent=0\n"
+                                     "viClose(2) = 0x00000000\n"
+                                     "viClose(2) = 0xBFFF000E\n"
+                                     "viClose(1) = 0x00000000\n");
 }
 
 TEST_F(VisaTest, TraceShowsFaultsAndTheEmptyReply) {
@@ -85,13 +84,12 @@ TEST_F(VisaTest, TraceShowsFaultsAndTheEmptyReply) {
   viRead(vi, buffer, 100, &sent);
   viRead(vi, buffer, 100, &sent);
   viClose(vi);
-  EXPECT_EQ(read_file(trace_path()),
-            "viOpenDefaultRM() = 0x00000000 rm=1\n"
-            "viOpen(1, \"GPIB0::17::INSTR\", 0, 0) = 0x3FFF0006 vi=2\n"
-            "viWrite(2, \"XXCMD?\\n\" END, 7) = 0x00000000 sent=7\n"
-            "viRead(2, 100) = 0x00000000 \"\" END\n"
-            "viRead(2, 100) = 0xBFFF00A6\n"
-            "viClose(2) = 0xBFFF003E\n");
+  EXPECT_EQ(read_file(trace_path()), "viOpenDefaultRM() = 0x00000000 rm=1\n"
+                                     "viOpen(1, \"GPIB0::17::INSTR\", 0, 0) = 0x3FFF0006 vi=2\n"
+                                     "viWrite(2, \"XXCMD?\\n\" END, 7) = 0x00000000 sent=7\n"
+                                     "viRead(2, 100) = 0x00000000 \"\" END\n"
+                                     "viRead(2, 100) = 0xBFFF00A6\n"
+                                     "viClose(2) = 0xBFFF003E\n");
 }
 
 } // namespace

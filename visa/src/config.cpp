@@ -74,8 +74,12 @@ struct call_name {
 };
 
 constexpr call_name call_names[] = {
-    {"viOpenDefaultRM", call::open_default_rm}, {"viOpen", call::open},   {"viWrite", call::write},
-    {"viRead", call::read},                     {"viClear", call::clear}, {"viClose", call::close},
+    {"viOpenDefaultRM", call::open_default_rm},
+    {"viOpen", call::open},
+    {"viWrite", call::write},
+    {"viRead", call::read},
+    {"viClear", call::clear},
+    {"viClose", call::close},
 };
 
 std::optional<call> call_named(std::string_view name) {
@@ -116,9 +120,7 @@ public:
     return true;
   }
 
-  void report() const {
-    std::fprintf(stderr, "kesvisa: %s:%zu: %s\n", file_, error_line_, reason_.c_str());
-  }
+  void report() const { std::fprintf(stderr, "kesvisa: %s:%zu: %s\n", file_, error_line_, reason_.c_str()); }
 
 private:
   bool fail(std::string reason) { return fail_at(line_, std::move(reason)); }

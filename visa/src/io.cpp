@@ -22,9 +22,12 @@ bool reach_bus(instrument& inst) {
 
 const char* attribute_name(ViAttr attr) {
   switch (attr) {
-  case VI_ATTR_SEND_END_EN: return "VI_ATTR_SEND_END_EN";
-  case VI_ATTR_TMO_VALUE: return "VI_ATTR_TMO_VALUE";
-  default: return nullptr;
+  case VI_ATTR_SEND_END_EN:
+    return "VI_ATTR_SEND_END_EN";
+  case VI_ATTR_TMO_VALUE:
+    return "VI_ATTR_TMO_VALUE";
+  default:
+    return nullptr;
   }
 }
 

@@ -41,14 +41,14 @@ struct instrument {
   sim_instrument* sim = nullptr;
   std::vector<fault> faults;
   bool cable_set = false;
-  uint64_t cable = 0;                 // bus transactions that still get through
-  uint64_t calls[call_kinds] = {};    // calls so far, per kind
-  uint64_t transactions = 0;          // writes, reads and clears that reached the bus
+  uint64_t cable = 0;              // bus transactions that still get through
+  uint64_t calls[call_kinds] = {}; // calls so far, per kind
+  uint64_t transactions = 0;       // writes, reads and clears that reached the bus
 
   instrument() = default;
   instrument(const instrument&) = delete;
   instrument& operator=(const instrument&) = delete;
-  ~instrument();                      // destroys the simulated instrument
+  ~instrument(); // destroys the simulated instrument
 };
 
 // One line of the trace, built on the stack: the per-call paths allocate
@@ -69,7 +69,7 @@ public:
 private:
   void put(char c);
   void put_escaped(uint8_t byte);
-  char buffer_[1024];
+  char buffer_[1024]{};
   size_t length_ = 0;
 };
 
@@ -98,7 +98,7 @@ struct configuration {
   std::vector<fault> rm_faults;
   std::string trace_path;
   double timeout_scale = 1.0;
-  trace_file trace;                   // opened at load when trace_path is set
+  trace_file trace; // opened at load when trace_path is set
   instrument* find(std::string_view canonical) const;
 };
 
@@ -118,8 +118,8 @@ std::optional<ViStatus> parse_status(std::string_view text);
 void wait_scaled(ViUInt32 milliseconds, double scale);
 
 struct session {
-  instrument* inst = nullptr;         // null for the resource manager
-  ViSession rm = VI_NULL;             // the resource manager it was opened through
+  instrument* inst = nullptr; // null for the resource manager
+  ViSession rm = VI_NULL;     // the resource manager it was opened through
   bool send_end = true;
   ViUInt32 timeout_ms = 2000;
 };
@@ -132,7 +132,7 @@ struct library {
   configuration config;
   std::map<ViSession, session> sessions;
   ViSession next_session = 1;
-  ViSession rm = VI_NULL;             // the open resource-manager session
+  ViSession rm = VI_NULL; // the open resource-manager session
   uint64_t rm_calls = 0;
 
   session* find(ViSession vi);

@@ -25,7 +25,7 @@ session* library::find(ViSession vi) {
 
 ViSession library::new_session(const session& s) {
   ViSession number = next_session;
-  while (number == VI_NULL || sessions.count(number) != 0) {
+  while (number == VI_NULL || sessions.contains(number)) {
     ++number;
   }
   sessions.emplace(number, s);
@@ -93,7 +93,7 @@ ViStatus viOpenDefaultRM(ViPSession vi) {
     trace_line line;
     line.add("viOpenDefaultRM() = ");
     line.add_status(status);
-    if (status >= VI_SUCCESS) {
+    if (status >= VI_SUCCESS && vi != nullptr) {
       line.add(" rm=%u", static_cast<unsigned>(*vi));
     }
     l.config.trace.write(line);
@@ -138,7 +138,7 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
     line.add_text(name);
     line.add(", %u, %u) = ", static_cast<unsigned>(mode), static_cast<unsigned>(timeout));
     line.add_status(status);
-    if (status >= VI_SUCCESS) {
+    if (status >= VI_SUCCESS && vi != nullptr) {
       line.add(" vi=%u", static_cast<unsigned>(*vi));
     }
     l.config.trace.write(line);

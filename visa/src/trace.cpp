@@ -16,7 +16,9 @@ namespace {
 
 constexpr size_t quoted_max = 100; // longer data are shown by count and CRC
 
-bool shows_as_text(uint8_t byte) { return (byte >= 0x20 && byte <= 0x7E) || byte == '\n' || byte == '\r' || byte == '\t'; }
+bool shows_as_text(uint8_t byte) {
+  return (byte >= 0x20 && byte <= 0x7E) || byte == '\n' || byte == '\r' || byte == '\t';
+}
 
 } // namespace
 
@@ -41,12 +43,28 @@ void trace_line::add_status(ViStatus status) { add("0x%08X", static_cast<unsigne
 
 void trace_line::put_escaped(uint8_t byte) {
   switch (byte) {
-  case '\n': put('\\'); put('n'); return;
-  case '\r': put('\\'); put('r'); return;
-  case '\t': put('\\'); put('t'); return;
-  case '\\': put('\\'); put('\\'); return;
-  case '"': put('\\'); put('"'); return;
-  default: break;
+  case '\n':
+    put('\\');
+    put('n');
+    return;
+  case '\r':
+    put('\\');
+    put('r');
+    return;
+  case '\t':
+    put('\\');
+    put('t');
+    return;
+  case '\\':
+    put('\\');
+    put('\\');
+    return;
+  case '"':
+    put('\\');
+    put('"');
+    return;
+  default:
+    break;
   }
   if (byte >= 0x20 && byte <= 0x7E) {
     put(static_cast<char>(byte));
