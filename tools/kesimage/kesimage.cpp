@@ -64,7 +64,7 @@ int show_image(const char* image_path) {
     std::printf("hdr_crc:    0x%08X\n", read_be32(header + fw_offset_hdr_crc));
   }
   std::printf("%s\n", result == fw_load_ok ? "accepted: size, address, length and both CRCs pass"
-                                            : "rejected: kesload would refuse this image");
+                                           : "rejected: kesload would refuse this image");
   return result == fw_load_ok ? exit_ok : exit_failed;
 }
 
