@@ -7,6 +7,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -37,8 +39,29 @@ uint32_t read_be32(const uint8_t* bytes) {
   return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | uint32_t{bytes[3]};
 }
 
+namespace {
+
+// Opens the file for reading without waiting: a FIFO nobody writes to
+// would otherwise block the open for ever. On a regular file the flag
+// changes nothing.
+std::FILE* open_image(const char* path) {
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    return nullptr;
+  }
+  std::FILE* file = fdopen(fd, "rb");
+  if (file == nullptr) {
+    const int error = errno;
+    close(fd);
+    errno = error;
+  }
+  return file;
+}
+
+} // namespace
+
 int load_fw_file(const char* path, int silent) {
-  std::FILE* file = std::fopen(path, "rb");
+  std::FILE* file = open_image(path);
   if (file == nullptr) {
     fw_message(silent, " can't open %s: %s\n", path, std::strerror(errno));
     return fw_load_cannot_open;

@@ -1,0 +1,130 @@
+// Command lines a script or a careless operator may produce: huge
+// arguments, every byte value, files that are not files. Each gets the
+// program's own message and exit status, never a crash or a hang.
+#include "image.h"
+#include "image_make.h"
+#include "run_program.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const std::string usage_text = read_file(TEST_DATA_DIR "/usage.txt");
+const std::vector<std::string> no_instrument = {"KESVISA_CONFIG", "POSIXLY_CORRECT"};
+
+// Every byte value a command-line argument can carry, in names of at most
+// limit bytes, leaving out the bytes in skip.
+std::vector<std::string> byte_names(size_t limit, const std::string& skip = {}) {
+  std::vector<std::string> names(1);
+  for (int b = 1; b < 256; ++b) {
+    if (skip.find(static_cast<char>(b)) != std::string::npos) {
+      continue;
+    }
+    if (names.back().size() == limit) {
+      names.emplace_back();
+    }
+    names.back() += static_cast<char>(b);
+  }
+  return names;
+}
+
+void write_valid_image(const std::string& path) {
+  const uint8_t body[] = {'k', 'e', 's'};
+  uint8_t header[fw_header_size];
+  image_make_header(header, body, sizeof body);
+  ASSERT_EQ(image_write_file(path.c_str(), header, body, sizeof body), 0) << path;
+}
+
+TEST(Hostile, HugeArgumentsAreRefusedPlainly) {
+  const std::string huge(100000, '7');
+  const std::string huge_name(100000, 'g');
+  struct hostile_case {
+    std::vector<std::string> args;
+    std::string err;
+    int status;
+  };
+  const hostile_case cases[] = {
+      {{"-a", huge}, "invalid GPIB address 2147483647\n" + usage_text, 2},
+      {{"-a", "-" + huge}, "invalid GPIB address -2147483648\n" + usage_text, 2},
+      {{"-g", huge_name}, "invalid GPIB interface name " + huge_name + "\n" + usage_text, 2},
+      {{"-" + std::string(100000, 'x')}, usage_text, 2},
+      {{huge_name}, "Can not open " + huge_name + "\n", 1},
+  };
+  for (const hostile_case& c : cases) {
+    const program_run run = run_program(KESLOAD_BIN, c.args, no_instrument);
+    EXPECT_EQ(run.status, c.status) << c.args[0].substr(0, 20);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, c.err) << c.args[0].substr(0, 20);
+  }
+}
+
+TEST(Hostile, EveryByteValueOfAnInterfaceNameReachesVisaUnchanged) {
+  const std::string dir = make_temp_dir();
+  write_valid_image(dir + "/appl.bin");
+  std::vector<std::string> names = byte_names(88);
+  names.push_back("%n%s%x%d%%"); // format directives stay text
+  for (const std::string& name : names) {
+    const program_run run = run_program(KESLOAD_BIN, {"-g", name}, no_instrument, dir);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "viOpen: can't open device " + name + "::17::INSTR\n");
+  }
+}
+
+TEST(Hostile, EveryByteValueOfAFileNameIsOpenedAsGiven) {
+  const std::string dir = make_temp_dir();
+  for (const std::string& name : byte_names(200, "/")) {
+    const program_run missing = run_program(KESLOAD_BIN, {"--", name}, no_instrument, dir);
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "Can not open " + name + "\n");
+
+    write_valid_image(dir + "/" + name);
+    const program_run found = run_program(KESLOAD_BIN, {"--", name}, no_instrument, dir);
+    EXPECT_EQ(found.status, 1); // past the image check, at the missing instrument
+    EXPECT_EQ(found.err, "viOpen: can't open device GPIB0::17::INSTR\n");
+  }
+}
+
+TEST(Hostile, ThingsThatAreNotImageFiles) {
+  const std::string dir = make_temp_dir();
+  write_valid_image(dir + "/fw.bin");
+  ASSERT_EQ(symlink("nowhere.bin", (dir + "/dangling.bin").c_str()), 0);
+  ASSERT_EQ(mkfifo((dir + "/fifo.bin").c_str(), 0600), 0);
+  std::filesystem::create_directory(dir + "/folder.bin");
+  struct thing {
+    const char* path;
+    const char* err;
+  };
+  for (const thing& t :
+       {thing{"dangling.bin", "Can not open dangling.bin\n"}, thing{"fw.bin/inside", "Can not open fw.bin/inside\n"},
+        thing{"folder.bin", "Data file folder.bin is corrupted\n"},
+        thing{"fifo.bin", "Data file fifo.bin is corrupted\n"}, // nobody writes: no wait
+        thing{"/dev/zero", "Data file /dev/zero is corrupted\n"}}) {
+    const program_run run = run_program(KESLOAD_BIN, {t.path}, no_instrument, dir);
+    EXPECT_EQ(run.status, 1) << t.path;
+    EXPECT_EQ(run.err, t.err);
+  }
+}
+
+TEST(Hostile, AnUnreadableFileCannotBeOpened) {
+  const std::string dir = make_temp_dir();
+  write_valid_image(dir + "/locked.bin");
+  ASSERT_EQ(chmod((dir + "/locked.bin").c_str(), 0), 0);
+  ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+  // Root reads every file, so as root the program runs as nobody.
+  const bool root = geteuid() == 0;
+  const program_run run =
+      root ? run_program("/usr/bin/setpriv",
+                         {"--reuid=65534", "--regid=65534", "--clear-groups", KESLOAD_BIN, "locked.bin"}, no_instrument,
+                         dir)
+           : run_program(KESLOAD_BIN, {"locked.bin"}, no_instrument, dir);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Can not open locked.bin\n");
+}
+
+} // namespace
