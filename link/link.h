@@ -36,7 +36,9 @@ int32_t query_mode();
 
 // The number syntax of the replies (and of the -a option): leading white
 // space, a sign, then decimal, "0x" hexadecimal or leading-zero octal digits,
-// as C strtoul/strtol with base 0 on a 32-bit long, saturating out of range.
+// as C strtol with base 0 on a 32-bit long. The unsigned reading saturates
+// the magnitude at 4294967295 first and then applies a minus sign, so "-1"
+// is 4294967295 and a minus before a magnitude beyond 32 bits gives 1.
 uint32_t gpib_to_uint32(const char* text);
 int32_t gpib_to_int32(const char* text);
 
