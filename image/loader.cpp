@@ -41,15 +41,19 @@ uint32_t read_be32(const uint8_t* bytes) {
 
 namespace {
 
-// Opens the file for reading without waiting: a FIFO nobody writes to
-// would otherwise block the open for ever. On a regular file the flag
-// changes nothing.
+// Opens the file for reading without waiting at the open: a FIFO nobody
+// writes to would otherwise block it for ever. Reads then block as usual, so
+// an image coming through a pipe is read whole.
 std::FILE* open_image(const char* path) {
   const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     return nullptr;
   }
-  std::FILE* file = fdopen(fd, "rb");
+  std::FILE* file = nullptr;
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) {
+    file = fdopen(fd, "rb");
+  }
   if (file == nullptr) {
     const int error = errno;
     close(fd);

@@ -111,6 +111,17 @@ TEST(Hostile, ThingsThatAreNotImageFiles) {
   }
 }
 
+TEST(Hostile, AnImageThroughAPipeIsReadWhole) {
+  const std::string dir = make_temp_dir();
+  write_valid_image(dir + "/fw.bin");
+  // A writer that is slow to start, as a download or a decompressor can be.
+  for (const char* script : {"cat fw.bin | \"$0\" /dev/stdin", "(sleep 0.3; cat fw.bin) | \"$0\" /dev/stdin"}) {
+    const program_run run = run_program("/bin/sh", {"-c", script, KESLOAD_BIN}, no_instrument, dir);
+    EXPECT_EQ(run.status, 1) << script;
+    EXPECT_EQ(run.err, "viOpen: can't open device GPIB0::17::INSTR\n") << script;
+  }
+}
+
 TEST(Hostile, AnUnreadableFileCannotBeOpened) {
   const std::string dir = make_temp_dir();
   write_valid_image(dir + "/locked.bin");
