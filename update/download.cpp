@@ -17,8 +17,7 @@ int32_t download_image() {
 
   gpib_opc(); // the first wait for the instrument after the fill
   phase_send(cmd_download, staging_address, remaining);
-  phase_progress("Transfering data ( %d Blocks )     ",
-                 static_cast<int>((remaining + transfer_block - 1) / transfer_block));
+  phase_progress("Transfering data ( %d Blocks )     ", static_cast<int>(phase_block_count(remaining)));
   // The blocks go straight from the image buffer; only the last carries END,
   // so the instrument sees the file as one message.
   while (remaining != 0) {

@@ -34,7 +34,7 @@ int32_t program_flash() {
   uint32_t source = staging_address;
   uint32_t destination = fw_get_flash_base();
 
-  phase_progress("Program Flash ROM ( %d Blocks )    ", static_cast<int>((size + transfer_block - 1) / transfer_block));
+  phase_progress("Program Flash ROM ( %d Blocks )    ", static_cast<int>(phase_block_count(size)));
   for (uint32_t remaining = size; remaining != 0;) {
     const uint32_t block = std::min<uint32_t>(remaining, transfer_block);
     phase_dot();

@@ -6,6 +6,9 @@
 // Formats a command into a 100-character buffer and sends it with END.
 [[gnu::format(printf, 1, 2)]] void phase_send(const char* format, ...);
 
+// How many 64 KiB transfer blocks a file of size bytes takes.
+constexpr uint32_t phase_block_count(uint32_t size) { return (size + 0xFFFFU) >> 16; }
+
 // Progress on standard output when verbose is on; a dot is flushed at once.
 [[gnu::format(printf, 1, 2)]] void phase_progress(const char* format, ...);
 void phase_dot();
