@@ -40,3 +40,8 @@ const uint8_t* fw_get_buffer();
 uint32_t fw_get_size();
 uint32_t fw_get_length();
 uint32_t fw_get_flash_base();
+// The header words as the loader verified them.
+uint32_t fw_get_crc();
+uint32_t fw_get_address();
+uint32_t fw_get_word3();
+uint32_t fw_get_hdr_crc();

@@ -125,3 +125,7 @@ const uint8_t* fw_get_buffer() { return fw_buffer.data(); }
 uint32_t fw_get_size() { return fw_size; }
 uint32_t fw_get_length() { return fw_length; }
 uint32_t fw_get_flash_base() { return fw_address - fw_header_size; }
+uint32_t fw_get_crc() { return fw_crc; }
+uint32_t fw_get_address() { return fw_address; }
+uint32_t fw_get_word3() { return fw_word3; }
+uint32_t fw_get_hdr_crc() { return hdr_crc; }
