@@ -32,14 +32,7 @@ int main(int argc, char** argv) {
   parse_options(argc, argv);
 
   // The image is checked whole before the instrument is touched.
-  switch (load_fw_file(image_path, 1)) {
-  case fw_load_ok:
-    break;
-  case fw_load_cannot_open:
-    report_error("Can not open %s\n", image_path);
-    return 1;
-  default:
-    report_error("Data file %s is corrupted\n", image_path);
+  if (load_fw_file_reported(image_path) != fw_load_ok) {
     return 1;
   }
 

@@ -35,6 +35,10 @@ uint32_t read_be32(const uint8_t* bytes);
 // Reads and checks the image file; 0 loaded, 1 cannot open, 2 rejected.
 // A non-zero silent suppresses every message.
 int load_fw_file(const char* path, int silent);
+// The programs' own check of an image: loads it silently and, when it is not
+// accepted, says so in the operator's words ("Can not open ...", "Data file
+// ... is corrupted"). Returns the load result.
+int load_fw_file_reported(const char* path);
 
 const uint8_t* fw_get_buffer();
 uint32_t fw_get_size();

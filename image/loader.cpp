@@ -121,6 +121,16 @@ int load_fw_file(const char* path, int silent) {
   return fw_load_ok;
 }
 
+int load_fw_file_reported(const char* path) {
+  const int result = load_fw_file(path, 1);
+  if (result == fw_load_cannot_open) {
+    fw_message(0, "Can not open %s\n", path);
+  } else if (result != fw_load_ok) {
+    fw_message(0, "Data file %s is corrupted\n", path);
+  }
+  return result;
+}
+
 const uint8_t* fw_get_buffer() { return fw_buffer.data(); }
 uint32_t fw_get_size() { return fw_size; }
 uint32_t fw_get_length() { return fw_length; }
