@@ -46,5 +46,20 @@ int32_t gpib_to_int32(const char* text);
 // both keep their order in a shared log.
 [[gnu::format(printf, 1, 2)]] void report_error(const char* format, ...);
 
-// The platform's pause; the one place the program waits on purpose.
+// The platform's pause; the one place the program waits on purpose. An
+// interrupt ends it early.
 void sleep_ms(uint32_t milliseconds);
+
+// Interrupts: after gpib_catch_interrupts, SIGPIPE and SIGHUP are ignored,
+// and the first SIGINT or SIGTERM only marks the run as interrupted (a
+// second one ends the process). The session layer looks for the mark before
+// it opens the session and before every write or device clear: it then says
+// "Interrupted: update not complete, run kesload again", closes the session
+// and ends the process with status 1, so a command already written always
+// has its reply read.
+void gpib_catch_interrupts();
+bool gpib_interrupted();
+// Readable once an interrupt has come; -1 before gpib_catch_interrupts.
+int gpib_interrupt_fd();
+// Ends the run as above when an interrupt has come; returns otherwise.
+void gpib_stop_if_interrupted();

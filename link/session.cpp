@@ -23,6 +23,7 @@ int32_t gpib_open(int32_t address, const char* interface_name) {
   if (address < 0 || address > gpib_address_max) {
     return 2;
   }
+  gpib_stop_if_interrupted();
   if (viOpenDefaultRM(&rm_session) < VI_SUCCESS) {
     return 2;
   }
@@ -53,6 +54,7 @@ int32_t gpib_close() {
 }
 
 int32_t gpib_write(const uint8_t* data, uint32_t length, uint32_t* written, int32_t end_flag) {
+  gpib_stop_if_interrupted();
   set_send_end(end_flag == 1);
   ViUInt32 sent = 0;
   const ViStatus status = viWrite(instrument_session, data, length, &sent);
@@ -82,12 +84,24 @@ int32_t gpib_set_timeout(int32_t seconds) {
 }
 
 int32_t gpib_clear() {
+  gpib_stop_if_interrupted();
   const ViStatus status = viClear(instrument_session);
   if (status != VI_SUCCESS) {
     report_error("viClear: timeout\n");
     gpib_fail(status);
   }
   return 0;
+}
+
+void gpib_stop_if_interrupted() {
+  if (!gpib_interrupted()) {
+    return;
+  }
+  report_error("Interrupted: update not complete, run kesload again\n");
+  if (instrument_session != VI_NULL) {
+    viClose(instrument_session); // the exit status is 1 whatever the close says
+  }
+  std::exit(1);
 }
 
 void gpib_fail(int32_t /*status*/) {

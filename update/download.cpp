@@ -34,9 +34,10 @@ int32_t download_image() {
   phase_progress("\n");
 
   const int32_t result = phase_check_crc(staging_address + header_crc_offset, staging_address, header_crc_offset,
-                                         "Transfered data, header CRC error\n");
+                                         fw_get_hdr_crc(), "Transfered data, header CRC error\n");
   if (result != 0) {
     return result;
   }
-  return phase_check_crc(staging_address, staging_address + header_size, length, "Transfered data, F/W CRC error\n");
+  return phase_check_crc(staging_address, staging_address + header_size, length, fw_get_crc(),
+                         "Transfered data, F/W CRC error\n");
 }

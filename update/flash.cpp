@@ -50,9 +50,9 @@ int32_t program_flash() {
   phase_progress("\n");
 
   int32_t result = phase_check_crc(flash_image_base + header_crc_offset, flash_image_base, header_crc_offset,
-                                   "Programmed data, header CRC error\n");
+                                   fw_get_hdr_crc(), "Programmed data, header CRC error\n");
   if (result == 0) {
-    result = phase_check_crc(flash_image_base, flash_image_base + header_size, fw_get_length(),
+    result = phase_check_crc(flash_image_base, flash_image_base + header_size, fw_get_length(), fw_get_crc(),
                              "Programmed data, F/W CRC error\n");
   }
   if (result == 0) {

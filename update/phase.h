@@ -19,7 +19,11 @@ void phase_dot();
 int32_t phase_read_code(const char* failure_format);
 
 // Has the instrument compare the CRC word stored at stored_at with the CRC
-// it calculates over length bytes from start. 0 when they match; 1 when a
-// reply was missing (the reader has said so); 2 on a mismatch, reported as
-// the line failure followed by both values.
-int32_t phase_check_crc(uint32_t stored_at, uint32_t start, uint32_t length, const char* failure);
+// it calculates over length bytes from start, and the stored word with
+// file_word, the image file's own. 0 when all three agree; 1 when a reply was
+// missing (the reader has said so); 2 otherwise, reported as the line failure
+// followed by the expected word (the stored one, or the file's when only that
+// differs) and the calculated one. So an intact copy of some other image
+// never passes.
+int32_t phase_check_crc(uint32_t stored_at, uint32_t start, uint32_t length, uint32_t file_word,
+                        const char* failure);

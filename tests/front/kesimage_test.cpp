@@ -72,6 +72,13 @@ TEST_F(Kesimage, RefusesBodiesThatDoNotFitAndBadCommandLines) {
   EXPECT_EQ(big.err, "kesimage: too_large is too large, at most 1834944 bytes fit an image\n");
   EXPECT_EQ(big.status, 1);
 
+  // No firmware, no image: it would have the old firmware erased and boot nothing.
+  write_file(dir + "/empty", "");
+  const program_run empty = kesimage({"make", "empty", "fw.bin"});
+  EXPECT_EQ(empty.err, "kesimage: empty is empty, an image needs a firmware body\n");
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_EQ(kesimage({"info", "fw.bin"}).status, 0); // the image made before is still whole
+
   const std::string usage = "Usage: kesimage make BODY IMAGE\n       kesimage info IMAGE\n";
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{}, {"info"}, {"make", "body"}, {"check", "a"}}) {
@@ -79,6 +86,21 @@ TEST_F(Kesimage, RefusesBodiesThatDoNotFitAndBadCommandLines) {
     EXPECT_EQ(run.err, usage);
     EXPECT_EQ(run.status, 2);
   }
+}
+
+// A write that fails part way (here: the file size limit, as a full disk
+// would) leaves the image that was there as it was, and no partial file.
+TEST_F(Kesimage, AFailedWriteLeavesNoPartialImage) {
+  write_file(dir + "/small", "123456789");
+  write_file(dir + "/large", std::string(100000, 'x'));
+  ASSERT_EQ(kesimage({"make", "small", "fw.bin"}).status, 0);
+  const std::string before = read_file(dir + "/fw.bin");
+  const program_run run = run_program(
+      "/bin/sh", {"-c", "trap '' XFSZ; ulimit -f 20; exec \"$0\" make large fw.bin", KESIMAGE_BIN}, {}, dir);
+  EXPECT_EQ(run.err, "kesimage: can't write fw.bin: File too large\n");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(read_file(dir + "/fw.bin"), before);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator{}), 3);
 }
 
 } // namespace

@@ -69,6 +69,8 @@ TEST_F(Loader, RejectsWithItsMessageAndSilentlyWhenAskedTo) {
       {"address 0", header(0, 0, 0), "2| corrupted?, F/W address error 0x00000000 <> 0xFFE00040\n"},
       {"address of the header", header(0, 0xFFE00000, 0),
        "2| corrupted?, F/W address error 0xFFE00000 <> 0xFFE00040\n"},
+      {"address past the body's", header(0, 0xFFE00080, 0),
+       "2| corrupted?, F/W address error 0xFFE00080 <> 0xFFE00040\n"},
       {"body one byte past the area", header(0, fw_body_address, 0x1BFFC1),
        "2| corrupted?, F/W length too large, 1834945\n"},
       {"length that wraps to 0 in 32 bits", header(0, fw_body_address, 0xFFFFFFC0),

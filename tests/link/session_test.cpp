@@ -148,7 +148,10 @@ INSTANTIATE_TEST_SUITE_P(
                      },
                      "viRead: timeout\n"},
         failure_case{"clear", "fail = viClear 1 VI_ERROR_TMO\n", [] { gpib_clear(); }, "viClear: timeout\n"},
+        failure_case{"positive_clear_status", "fail = viClear 1 0x3FFF0006\n", [] { gpib_clear(); },
+                     "viClear: timeout\n"},
         failure_case{"close", "fail = viClose 1 VI_ERROR_IO\n", [] { gpib_close(); }, ""},
+        failure_case{"positive_close_status", "fail = viClose 1 0x3FFF0082\n", [] { gpib_close(); }, ""},
         failure_case{"cable_pulled", "cable = 0\n", [] { gpib_send("XXCMD?\n"); }, "viWrite: timeout\n"}),
     [](const testing::TestParamInfo<failure_case>& info) { return info.param.name; });
 

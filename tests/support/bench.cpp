@@ -40,10 +40,16 @@ void bench::configure(const std::string& extra) const {
                          "\nmode = 2\nflash_image = " + dir + "/old.bin\nrestart_ms = 0\n" + extra);
 }
 
-program_run bench::run(const std::vector<std::string>& args, bool merged, const std::string& program) const {
+running_program bench::start(const std::vector<std::string>& args, const launch_options& options,
+                             const std::string& program) const {
   const std::vector<std::string> env = {"KESVISA_CONFIG=" + config, "KESLOAD_TEST_SLEEP_LOG=" + dir + "/sleeps",
                                         "POSIXLY_CORRECT"};
-  return merged ? run_program_merged(program, args, env, dir) : run_program(program, args, env, dir);
+  return start_program(program, args, env, dir, options);
+}
+
+program_run bench::run(const std::vector<std::string>& args, bool merged, const std::string& program) const {
+  running_program started = start(args, {.merged = merged}, program);
+  return finish_program(started);
 }
 
 int32_t bench::mode() const {

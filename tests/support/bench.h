@@ -24,6 +24,9 @@ struct bench {
   // Runs program (the fast test build by default) with args, in dir.
   program_run run(const std::vector<std::string>& args = {"fw.bin"}, bool merged = false,
                   const std::string& program = KESLOAD_FAST_BIN) const;
+  // The same, started in the background.
+  running_program start(const std::vector<std::string>& args = {"fw.bin"}, const launch_options& options = {},
+                        const std::string& program = KESLOAD_FAST_BIN) const;
 
   int32_t mode() const;
   // The flash from the firmware area's start, as long as the new image.

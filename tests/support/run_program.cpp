@@ -11,25 +11,25 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace {
-
-// Runs the program once with separate pipes, or with one shared pipe when
-// merged is set; returns what came through each.
-int spawn(const std::string& path, const std::vector<std::string>& args, const std::vector<std::string>& env,
-          const std::string& dir, bool merged, std::string& out, std::string& err) {
+running_program start_program(const std::string& path, const std::vector<std::string>& args,
+                              const std::vector<std::string>& env, const std::string& dir,
+                              const launch_options& options) {
   int out_pipe[2];
   int err_pipe[2];
   if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) {
-    return -1;
+    return {};
   }
   const pid_t pid = fork();
   if (pid == 0) {
     const int devnull = open("/dev/null", O_RDONLY);
     dup2(devnull, 0);
     dup2(out_pipe[1], 1);
-    dup2(merged ? out_pipe[1] : err_pipe[1], 2);
+    dup2(options.merged ? out_pipe[1] : err_pipe[1], 2);
     close(out_pipe[0]);
     close(err_pipe[0]);
+    if (options.stdout_closed) {
+      close(1);
+    }
     for (const std::string& entry : env) {
       const size_t eq = entry.find('=');
       if (eq == std::string::npos) {
@@ -53,9 +53,28 @@ int spawn(const std::string& path, const std::vector<std::string>& args, const s
   }
   close(out_pipe[1]);
   close(err_pipe[1]);
-  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-  std::string* sinks[2] = {&out, &err};
-  int open_count = 2;
+  return {pid, out_pipe[0], err_pipe[0]};
+}
+
+std::string read_available(int fd) {
+  std::string text;
+  pollfd ready{fd, POLLIN, 0};
+  char chunk[4096];
+  while (poll(&ready, 1, 0) > 0 && (ready.revents & POLLIN) != 0) {
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n <= 0) {
+      break;
+    }
+    text.append(chunk, static_cast<size_t>(n));
+  }
+  return text;
+}
+
+program_run finish_program(running_program& program) {
+  program_run run;
+  pollfd fds[2] = {{program.out, POLLIN, 0}, {program.err, POLLIN, 0}};
+  std::string* sinks[2] = {&run.out, &run.err};
+  int open_count = (program.out >= 0 ? 1 : 0) + (program.err >= 0 ? 1 : 0);
   while (open_count > 0) {
     if (poll(fds, 2, -1) < 0) {
       break;
@@ -75,24 +94,33 @@ int spawn(const std::string& path, const std::vector<std::string>& args, const s
     }
   }
   int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
-  return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  waitpid(program.pid, &wstatus, 0);
+  run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  run.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
+  program = {};
+  return run;
 }
-
-} // namespace
 
 program_run run_program(const std::string& path, const std::vector<std::string>& args,
                         const std::vector<std::string>& env, const std::string& dir) {
-  program_run run;
-  run.status = spawn(path, args, env, dir, false, run.out, run.err);
-  return run;
+  running_program program = start_program(path, args, env, dir);
+  return finish_program(program);
 }
 
 program_run run_program_merged(const std::string& path, const std::vector<std::string>& args,
                                const std::vector<std::string>& env, const std::string& dir) {
-  program_run run;
-  run.status = spawn(path, args, env, dir, true, run.out, run.err);
-  return run;
+  running_program program = start_program(path, args, env, dir, {.merged = true});
+  return finish_program(program);
+}
+
+bool wait_for_text(const std::string& path, const std::string& text, int timeout_ms) {
+  for (int waited = 0; waited < timeout_ms; waited += 5) {
+    if (read_file(path).find(text) != std::string::npos) {
+      return true;
+    }
+    usleep(5000);
+  }
+  return false;
 }
 
 std::string read_file(const std::string& path) {

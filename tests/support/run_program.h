@@ -2,24 +2,54 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 struct program_run {
   std::string out; // standard output
   std::string err; // standard error
   int status = -1; // exit status, or -1 when it did not exit normally
+  int signal = 0;  // the signal that ended it, if one did
 };
 
-// Runs path with args (argv[1..]) in directory dir (empty: the current one),
-// with the environment changed by env entries "NAME=value" (or "NAME" alone
-// to remove it). Standard input is /dev/null.
+// How the program is started: standard input is /dev/null; standard output
+// and error go to pipes of their own, or to one shared pipe (merged, as in
+// `kesload 2>&1 | tee log`), or standard output is closed (`>&-`).
+struct launch_options {
+  bool merged = false;
+  bool stdout_closed = false;
+};
+
+// A program running in the background.
+struct running_program {
+  pid_t pid = -1;
+  int out = -1; // read ends of its pipes (-1: none)
+  int err = -1;
+};
+
+// Starts path with args (argv[1..]) in directory dir (empty: the current
+// one), with the environment changed by env entries "NAME=value" (or "NAME"
+// alone to remove it).
+running_program start_program(const std::string& path, const std::vector<std::string>& args,
+                              const std::vector<std::string>& env = {}, const std::string& dir = {},
+                              const launch_options& options = {});
+
+// What the program has written to fd so far, without waiting for more.
+std::string read_available(int fd);
+
+// Reads everything the program writes until it ends, and its exit.
+program_run finish_program(running_program& program);
+
 program_run run_program(const std::string& path, const std::vector<std::string>& args,
                         const std::vector<std::string>& env = {}, const std::string& dir = {});
 
-// The same with standard output and standard error on one pipe, as in
-// `kesload 2>&1 | tee log`: out holds both streams in the order written.
+// The same with standard output and standard error on one pipe: out holds
+// both streams in the order written.
 program_run run_program_merged(const std::string& path, const std::vector<std::string>& args,
                                const std::vector<std::string>& env = {}, const std::string& dir = {});
+
+// Waits until the file at path holds text; false after timeout_ms.
+bool wait_for_text(const std::string& path, const std::string& text, int timeout_ms = 20000);
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& contents);

@@ -112,9 +112,13 @@ struct copy_checks {
   std::string header_word, header_crc, body_word, body_crc; // the commands
   std::optional<uint32_t> values[4];
 
-  copy_checks(uint32_t base, uint32_t body_length)
+  uint32_t hdr_crc, fw_crc;
+
+  copy_checks(uint32_t base, const image_words& image)
       : header_word(command("XXRDMEM? %u,%u\n", base + 60, 4)), header_crc(command("XXCRC? %u,%u\n", base, 60)),
-        body_word(command("XXRDMEM? %u,%u\n", base, 4)), body_crc(command("XXCRC? %u,%u\n", base + 64, body_length)) {}
+        body_word(command("XXRDMEM? %u,%u\n", base, 4)),
+        body_crc(command("XXCRC? %u,%u\n", base + 64, image.body_length)), hdr_crc(image.hdr_crc),
+        fw_crc(image.fw_crc) {}
 
   void note(const std::string& sent, const std::optional<uint32_t>& value) {
     const std::string* commands[4] = {&header_word, &header_crc, &body_word, &body_crc};
@@ -126,7 +130,8 @@ struct copy_checks {
   }
 
   bool confirmed() const {
-    return values[0] && values[1] && values[2] && values[3] && *values[0] == *values[1] && *values[2] == *values[3];
+    return values[0] && values[1] && values[2] && values[3] && *values[0] == *values[1] && *values[0] == hdr_crc &&
+           *values[2] == *values[3] && *values[2] == fw_crc;
   }
 };
 
@@ -204,10 +209,10 @@ std::optional<uint32_t> reply_number(const std::string& reply) {
 }
 
 std::vector<std::string> safety_violations(const std::vector<bus_entry>& bus, const std::string& out,
-                                           uint32_t body_length) {
+                                           const image_words& image) {
   std::vector<std::string> found;
-  copy_checks staged(0x800000, body_length);
-  copy_checks flash(0xFFE00000, body_length);
+  copy_checks staged(0x800000, image);
+  copy_checks flash(0xFFE00000, image);
   for (size_t i = 0; i < bus.size(); ++i) {
     if (bus[i].call != bus_call::write || !bus[i].text) {
       continue;

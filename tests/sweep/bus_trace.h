@@ -44,9 +44,16 @@ std::vector<transaction> transactions_of(const std::vector<bus_entry>& bus);
 // Nothing for an empty, partial or non-numeric reply.
 std::optional<uint32_t> reply_number(const std::string& reply);
 
+// The image a run was given, as far as its checks are concerned.
+struct image_words {
+  uint32_t body_length; // the body checks must cover exactly that many bytes
+  uint32_t hdr_crc;     // the words both checks of a copy must find stored
+  uint32_t fw_crc;
+};
+
 // What a run did wrong by its trace and its standard output: erasing
-// before both checks of the staged copy matched, or reporting success
-// before both checks of the flash copy matched. body_length is the image's
-// body; the body checks must cover exactly that many bytes.
+// before both checks of the staged copy found this image, or reporting
+// success before both checks of the flash copy did. A check finds the image
+// when the stored word, the instrument's CRC and the file's word agree.
 std::vector<std::string> safety_violations(const std::vector<bus_entry>& bus, const std::string& out,
-                                           uint32_t body_length);
+                                           const image_words& image);

@@ -83,11 +83,21 @@ TEST_F(Download, MismatchesAreReportedWithBothValues) {
        "Transfered data, header CRC error\n    Expected CRC: 0x00000000\n  Calculated CRC: 0x00000001\n", 5},
       {"fault = reply XXCRC? 2 0xabcdef12\n", "Transfered data, F/W CRC error\n    Expected CRC: 0x", 7},
       {"fault = corrupt-download 100\n", "Transfered data, F/W CRC error\n    Expected CRC: 0x", 7},
+      // Both readings agree, but not on this image's word: a staged copy of
+      // another image, or replies without digits, never pass.
+      {"fault = reply XXRDMEM? 1 0\nfault = reply XXCRC? 1 0\n",
+       "Transfered data, header CRC error\n    Expected CRC: 0x{H}\n  Calculated CRC: 0x00000000\n", 5},
+      {"fault = reply XXRDMEM? 2 0x1234\nfault = reply XXCRC? 2 4660\n",
+       "Transfered data, F/W CRC error\n    Expected CRC: 0x{F}\n  Calculated CRC: 0x00001234\n", 7},
+      {"fault = reply XXRDMEM? 2 none\nfault = reply XXCRC? 2 none\n",
+       "Transfered data, F/W CRC error\n    Expected CRC: 0x{F}\n  Calculated CRC: 0x00000000\n", 7},
   };
   for (const mismatch_case& c : cases) {
-    const outcome o = fill_and_download(make_image(4096), c.faults);
+    const std::vector<uint8_t> image = make_image(4096);
+    const outcome o = fill_and_download(image, c.faults);
+    const std::string err = with_image_words(c.err, image);
     EXPECT_EQ(o.result, 2) << c.faults;
-    EXPECT_EQ(o.err.substr(0, std::string(c.err).size()), c.err) << o.err;
+    EXPECT_EQ(o.err.substr(0, err.size()), err) << o.err;
     EXPECT_EQ(commands().size(), c.commands_sent) << c.faults;
   }
   // The expected value is the header's own word, the calculated one the reply.

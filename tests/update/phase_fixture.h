@@ -104,3 +104,16 @@ inline std::string write_line(const std::string& escaped_text) {
 inline std::string read_line(const std::string& escaped_reply) {
   return "viRead(2, 100) = 0x00000000 \"" + escaped_reply + "\" END";
 }
+
+// The text with {H} and {F} replaced by the image's header and body CRC
+// words, as a failure message shows them.
+inline std::string with_image_words(std::string text, const std::vector<uint8_t>& image) {
+  char word[16];
+  for (const auto& [mark, offset] : {std::pair{"{H}", 60}, std::pair{"{F}", 0}}) {
+    std::snprintf(word, sizeof word, "%08X", read_be32(&image[static_cast<size_t>(offset)]));
+    for (size_t at = text.find(mark); at != std::string::npos; at = text.find(mark)) {
+      text.replace(at, 3, word);
+    }
+  }
+  return text;
+}

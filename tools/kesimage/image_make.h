@@ -13,6 +13,6 @@ void image_write_header(uint8_t* header, uint32_t fw_crc, uint32_t fw_address, u
 // body's length and its CRC-32.
 void image_make_header(uint8_t* header, const uint8_t* body, uint32_t body_length);
 
-// Writes header and body to path; 0 on success, 1 when the file cannot be
-// written (errno tells why).
+// Writes header and body to path, whole or not at all: 0 on success, 1 when
+// the file cannot be written (errno tells why; path is then as it was).
 int image_write_file(const char* path, const uint8_t* header, const uint8_t* body, uint32_t body_length);

@@ -32,6 +32,11 @@ int make_image(const char* body_path, const char* image_path) {
     std::fprintf(stderr, "kesimage: can't read %s\n", body_path);
     return exit_failed;
   }
+  if (length == 0) {
+    // An image without firmware would have the old one erased and nothing to boot.
+    std::fprintf(stderr, "kesimage: %s is empty, an image needs a firmware body\n", body_path);
+    return exit_failed;
+  }
   if (length > fw_max_size - fw_header_size) {
     std::fprintf(stderr, "kesimage: %s is too large, at most %u bytes fit an image\n", body_path,
                  static_cast<unsigned>(fw_max_size - fw_header_size));

@@ -1,0 +1,143 @@
+// What an operator's interrupt, a lost terminal or a closed output does to
+// an update under way: never a silent stop in the middle of the flash work.
+#include "bench.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sstream>
+#include <unistd.h>
+
+namespace {
+
+constexpr uint32_t image_size = 150064; // three blocks, three sectors
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+struct signal_case {
+  const char* name;
+  const char* timing;   // the instrument's timing, so that the signal lands mid-phase
+  const char* wait_for; // sent once the trace shows this
+  std::vector<int> signals;
+  int status;                // -1: ended by the last signal
+  const char* must_not_send; // nothing from here on reached the bus
+};
+
+class Signals : public testing::TestWithParam<signal_case> {};
+
+TEST_P(Signals, EndTheRunOnlyBetweenTransactions) {
+  const signal_case& c = GetParam();
+  const bench b = make_bench(image_size);
+  b.configure(c.timing);
+  running_program program = b.start();
+  ASSERT_TRUE(wait_for_text(b.trace, c.wait_for)) << read_file(b.trace);
+  for (const int signal : c.signals) {
+    kill(program.pid, signal);
+  }
+  const program_run run = finish_program(program);
+  const std::string trace = read_file(b.trace);
+  const std::vector<std::string> lines = lines_of(trace);
+  if (c.status == -1) {
+    EXPECT_EQ(run.signal, c.signals.back());
+    EXPECT_EQ(run.err, "");
+  } else {
+    EXPECT_EQ(run.status, c.status) << run.err;
+  }
+  if (c.status == 1) {
+    EXPECT_EQ(run.err, "Interrupted: update not complete, run kesload again\n");
+    EXPECT_EQ(run.out.find("Successfully"), std::string::npos);
+    // The last command's reply was read, then the session was closed.
+    ASSERT_GE(lines.size(), 2U);
+    EXPECT_TRUE(lines.back().ends_with("viClose(2) = 0x00000000")) << trace;
+    EXPECT_TRUE(has(lines[lines.size() - 2], "viRead(2, 100) = 0x00000000") ||
+                has(lines[lines.size() - 2], "VI_ATTR_SEND_END_EN, 0)"))
+        << trace;
+  }
+  if (c.must_not_send != nullptr) {
+    EXPECT_FALSE(has(trace, c.must_not_send)) << trace;
+  }
+  if (c.status == 0) {
+    EXPECT_EQ(b.flash(), b.image_bytes);
+    return;
+  }
+  // Whatever the interrupt left, the next run completes the update.
+  b.configure();
+  const program_run again = b.run();
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(b.flash(), b.image_bytes);
+  EXPECT_EQ(b.mode(), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Update, Signals,
+    testing::Values(
+        signal_case{"interrupt_while_erasing", "erase_ms = 400\n", "\"XXERASE? 0,1\\n\"", {SIGINT}, 1, "XXPROG?"},
+        signal_case{"terminate_while_downloading", "bus_rate = 200000\n", "XXDLDATA", {SIGTERM}, 1, "XXRDMEM?"},
+        signal_case{"second_interrupt_ends_at_once",
+                    "erase_ms = 400\n",
+                    "\"XXERASE? 0,1\\n\"",
+                    {SIGINT, SIGTERM},
+                    -1,
+                    "XXPROG?"},
+        signal_case{"lost_terminal_changes_nothing", "erase_ms = 100\n", "\"XXERASE? 0,1\\n\"", {SIGHUP}, 0, nullptr}),
+    [](const testing::TestParamInfo<signal_case>& info) { return info.param.name; });
+
+TEST(Update, ALostReaderOrAClosedOutputDoesNotStopIt) {
+  for (const bool closed : {false, true}) {
+    const bench b = make_bench(image_size);
+    running_program program = b.start({"fw.bin"}, {.stdout_closed = closed});
+    if (!closed) {
+      close(program.out); // as `kesload | head -n 0` would
+      program.out = -1;
+    }
+    const program_run run = finish_program(program);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(b.flash(), b.image_bytes);
+    // Nothing the program printed went into a file the VISA library opened.
+    EXPECT_FALSE(has(read_file(b.trace), "Successfully")) << closed;
+  }
+}
+
+// Each dot is on standard output as soon as it is printed: an operator
+// watching a slow phase sees it move. Here the instrument stops answering
+// after a given command; by then its dots must be out, while the program
+// still waits for the reply.
+TEST(Update, ProgressDotsAreShownBeforeTheNextCommand) {
+  struct progress_case {
+    const char* fault;
+    const char* command; // the command whose reply never comes
+    const char* shown;
+  };
+  const progress_case cases[] = {
+      {"fault = no-reply XXRDMEM? 1\n", "\"XXRDMEM? 8388668,4\\n\"",
+       "Changing operation mode to BOOTROM\nTransfering data ( 3 Blocks )     ..."},
+      {"fault = no-reply XXERASE? 2\n", "\"XXERASE? 1,1\\n\"", "Erase Flash ROM ( 3 Sectos )      .."},
+      {"fault = no-reply XXPROG? 3\n", "\"XXPROG? 8519680,", "Program Flash ROM ( 3 Blocks )    ..."},
+  };
+  for (const progress_case& c : cases) {
+    const bench b = make_bench(image_size);
+    b.configure(c.fault);
+    // Real timeouts, so that the program is still waiting when we look.
+    std::string config = read_file(b.config);
+    config.replace(config.find("timeout_scale = 0.001"), 21, "timeout_scale = 1");
+    write_file(b.config, config);
+    running_program program = b.start();
+    ASSERT_TRUE(wait_for_text(b.trace, c.command)) << c.fault;
+    const std::string shown = read_available(program.out);
+    kill(program.pid, SIGKILL);
+    finish_program(program);
+    EXPECT_TRUE(shown.ends_with(c.shown)) << c.fault << ": " << shown;
+  }
+}
+
+} // namespace
