@@ -10,7 +10,7 @@ ifdef SANITIZE
 CMAKE_FLAGS += -DKESLOAD_SANITIZE=ON
 endif
 
-.PHONY: all build demo test bench clean
+.PHONY: all build demo test bench package clean
 
 all: build
 
@@ -20,7 +20,9 @@ $(BUILD)/CMakeCache.txt:
 build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j$(JOBS)
 
-demo: build
+# The demo needs the programs and the stand-in only, not the tests.
+demo: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j$(JOBS) --target kesload kescheck kesimage kessim visa
 	tools/demo.sh $(BUILD)
 
 test: build
@@ -28,6 +30,10 @@ test: build
 
 bench: build
 	bench/run.sh $(BUILD)
+
+# A Debian package of the installed programs (build/kesload_*.deb).
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD)
