@@ -63,3 +63,19 @@ bool gpib_interrupted();
 int gpib_interrupt_fd();
 // Ends the run as above when an interrupt has come; returns otherwise.
 void gpib_stop_if_interrupted();
+
+// Instrument search and probe, for programs that look at instruments without
+// changing them. Unlike the session above they never end the process and
+// print nothing: a device that does not answer is an answer too.
+enum : int32_t { gpib_find_room = 256 }; // the longest resource name VISA hands back, with its terminator
+
+// Hands every resource that matches the VISA search expression pattern to
+// found, in the order VISA gives them. Returns how many were found (0 when
+// none match), or -1 when VISA could not search at all.
+int32_t gpib_find(const char* pattern, void (*found)(const char* resource, void* context), void* context);
+
+// Opens resource in a session of its own, sends the mode query with END,
+// waits up to timeout_ms for one reply and closes the session. 0 with the
+// reply's number in *mode when it answered; 1 when it could not be opened,
+// the query failed, or the reply was missing or empty.
+int32_t gpib_probe_mode(const char* resource, uint32_t timeout_ms, uint32_t* mode);

@@ -108,3 +108,70 @@ void gpib_fail(int32_t /*status*/) {
   // Whatever VISA said, the operator sees one exit status for a link failure.
   std::exit(1);
 }
+
+// Search and probe: sessions of their own, every failure an answer.
+
+namespace {
+
+static_assert(gpib_find_room >= VI_FIND_BUFLEN, "a found name must fit");
+
+bool have_resource_manager() { return rm_session != VI_NULL || viOpenDefaultRM(&rm_session) >= VI_SUCCESS; }
+
+} // namespace
+
+int32_t gpib_find(const char* pattern, void (*found)(const char* resource, void* context), void* context) {
+  if (pattern == nullptr || found == nullptr || !have_resource_manager()) {
+    return -1;
+  }
+  std::array<ViChar, gpib_find_room> name{};
+  ViFindList list = VI_NULL;
+  ViUInt32 count = 0;
+  const ViStatus status = viFindRsrc(rm_session, pattern, &list, &count, name.data());
+  if (status == VI_ERROR_RSRC_NFOUND) {
+    return 0;
+  }
+  if (status < VI_SUCCESS) {
+    return -1;
+  }
+  // The first name comes with the search; count says how many follow it.
+  int32_t listed = 0;
+  for (ViUInt32 i = 0; i < count; ++i) {
+    if (i > 0 && viFindNext(list, name.data()) < VI_SUCCESS) {
+      break;
+    }
+    name.back() = '\0'; // never trust a name to be terminated
+    found(name.data(), context);
+    ++listed;
+  }
+  viClose(list);
+  return listed;
+}
+
+int32_t gpib_probe_mode(const char* resource, uint32_t timeout_ms, uint32_t* mode) {
+  *mode = 0;
+  if (resource == nullptr || !have_resource_manager()) {
+    return 1;
+  }
+  ViSession probe = VI_NULL;
+  if (viOpen(rm_session, resource, VI_NO_LOCK, 0, &probe) < VI_SUCCESS) {
+    return 1;
+  }
+  viSetAttribute(probe, VI_ATTR_TMO_VALUE, timeout_ms);
+  viSetAttribute(probe, VI_ATTR_SEND_END_EN, VI_TRUE);
+  const auto* query = reinterpret_cast<const ViByte*>(gpib_cmd_mode);
+  const ViUInt32 query_length = sizeof gpib_cmd_mode - 1;
+  ViUInt32 sent = 0;
+  std::array<char, gpib_reply_room + 1> reply{};
+  ViUInt32 received = 0;
+  const bool answered =
+      viWrite(probe, query, query_length, &sent) == VI_SUCCESS && sent == query_length &&
+      viRead(probe, reinterpret_cast<ViByte*>(reply.data()), gpib_reply_room, &received) >= VI_SUCCESS && received > 0;
+  viClose(probe);
+  if (!answered) {
+    return 1;
+  }
+  const auto room = static_cast<ViUInt32>(gpib_reply_room);
+  reply[received < room ? received : room] = '\0';
+  *mode = gpib_to_uint32(reply.data());
+  return 0;
+}

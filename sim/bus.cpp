@@ -1,6 +1,7 @@
 // The bus side: messages in, replies out, device clear, and restarts.
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -24,12 +25,26 @@ void drop_io(sim_instrument& in) {
 }
 
 void begin_restart(sim_instrument& in, uint32_t mode) {
-  in.state.set_mode(mode);
+  if (!in.state.set_mode(mode)) {
+    return; // the state is gone: the instrument falls silent instead
+  }
   std::memset(in.ram.data(), 0, in.ram.size());
   in.unlocked = false;
   drop_io(in);
   in.restarting = in.cfg.restart_ms > 0;
   in.restart_done = clock::now() + std::chrono::milliseconds(in.cfg.restart_ms);
+}
+
+bool state_lost(sim_instrument& in) {
+  if (!in.state.failed()) {
+    return false;
+  }
+  if (!in.told_state_failure) {
+    in.told_state_failure = true;
+    std::fprintf(stderr, "kesvisa: %s; the simulated instrument stops answering\n", in.state.reason());
+  }
+  drop_io(in);
+  return true;
 }
 
 bool still_restarting(sim_instrument& in) {
@@ -77,8 +92,8 @@ void sim_receive(sim_instrument* in, const uint8_t* data, size_t length, bool en
   if (in->cfg.bus_rate != 0U) {
     pause_us(uint64_t(length) * 1000000 / in->cfg.bus_rate);
   }
-  if (still_restarting(*in)) {
-    return; // nobody is listening yet
+  if (state_lost(*in) || still_restarting(*in)) {
+    return; // nobody is listening
   }
 
   if (in->downloading) {
@@ -117,12 +132,17 @@ void sim_receive(sim_instrument* in, const uint8_t* data, size_t length, bool en
   if (overflow) {
     in->reply_pending = false; // far too long for a command: not understood
   } else {
-    run_message(*in, in->input.data(), message_length);
+    // Each message looks at the state first: one cut short or overwritten by
+    // another process silences the instrument, whatever the message was.
+    if (in->state.check()) {
+      run_message(*in, in->input.data(), message_length);
+    }
+    state_lost(*in);
   }
 }
 
 bool sim_take_reply(sim_instrument* in, uint8_t* buf, uint32_t room, uint32_t* count, bool* end) {
-  if ((in == nullptr) || !in->started || still_restarting(*in) || !in->reply_pending) {
+  if ((in == nullptr) || !in->started || state_lost(*in) || still_restarting(*in) || !in->reply_pending) {
     return false;
   }
   size_t left = in->reply_length - in->reply_position;

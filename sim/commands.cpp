@@ -76,16 +76,28 @@ bool numbers(std::string_view args, uint32_t* out, size_t count) {
   return true;
 }
 
-uint8_t* address_of(sim_instrument& in, uint32_t address) {
-  if (address >= flash_base) {
-    return in.state.flash() + (address - flash_base);
+uint8_t* ram_at(sim_instrument& in, uint32_t address) { return in.ram.data() + (address - ram_base); }
+
+// Copies RAM or flash; false when the range is outside both or the state
+// cannot be read.
+bool read_memory(const sim_instrument& in, uint32_t address, uint8_t* out, uint32_t length) {
+  switch (memory_of(address, length)) {
+  case memory::ram:
+    std::memcpy(out, in.ram.data() + (address - ram_base), length);
+    return true;
+  case memory::flash:
+    return in.state.read(address - flash_base, out, length);
+  case memory::none:
+    break;
   }
-  return in.ram.data() + (address - ram_base);
+  return false;
 }
 
+// False too when the state cannot be read: a failed instrument does nothing.
 bool service_allowed(const sim_instrument& in) {
-  uint32_t mode = in.state.mode();
-  return mode < 2 || in.unlocked;
+  uint32_t mode = 0;
+  uint32_t app_mode = 0;
+  return in.state.modes(mode, app_mode) && (mode < 2 || in.unlocked);
 }
 
 void model_time(uint32_t ms_per_unit, uint64_t amount, uint64_t unit) {
@@ -112,7 +124,9 @@ void erase(sim_instrument& in, uint32_t first, uint32_t count) {
     if (failed) {
       return answer_number(in, query::erase, code);
     }
-    std::memset(in.state.flash() + size_t(s) * sector_size, 0xFF, sector_size);
+    if (!in.state.fill(s * sector_size, 0xFF, sector_size)) {
+      return; // no answer: the state is gone
+    }
   }
   answer_number(in, query::erase, 0);
 }
@@ -128,21 +142,36 @@ void program(sim_instrument& in, uint32_t source, uint32_t length, uint32_t targ
   if (length > 0 && (offset + length - 1) / sector_size >= first_boot_sector) {
     return answer_number(in, query::prog, error_protected);
   }
-  uint8_t* to = in.state.flash() + offset;
-  for (uint32_t i = 0; i < length; ++i) {
-    if (to[i] != 0xFF) {
-      return answer_number(in, query::prog, error_not_erased);
-    }
+  bool erased = false;
+  if (!in.state.erased(offset, length, erased)) {
+    return;
+  }
+  if (!erased) {
+    return answer_number(in, query::prog, error_not_erased);
   }
   model_time(in.cfg.program_ms, length, sector_size);
-  std::memcpy(to, in.ram.data() + (source - ram_base), length);
-  answer_number(in, query::prog, 0);
+  if (in.state.write(offset, ram_at(in, source), length)) {
+    answer_number(in, query::prog, 0);
+  }
 }
 
 void restart_out_of_bootrom(sim_instrument& in) {
   // As a boot loader does: start the application only from intact firmware.
-  uint32_t mode = check_image(in.state.flash()).valid() ? in.state.app_mode() : 0;
-  begin_restart(in, mode);
+  uint8_t header[header_size];
+  uint32_t mode = 0;
+  uint32_t app_mode = 0;
+  if (!in.state.modes(mode, app_mode) || !in.state.read(0, header, sizeof header)) {
+    return;
+  }
+  image_check c = check_header(header);
+  uint32_t body_crc = 0;
+  if (c.header_ok && c.length_ok) {
+    if (!in.state.crc(header_size, c.fw_length, body_crc)) {
+      return;
+    }
+    c.body_ok = body_crc == c.fw_crc;
+  }
+  begin_restart(in, c.valid() ? app_mode : 0);
 }
 
 void restart_into_bootrom(sim_instrument& in) {
@@ -176,8 +205,10 @@ void run_message(sim_instrument& in, const uint8_t* message, size_t length) {
   uint32_t a[3];
 
   if (word == "XXCMD?") {
-    if (!has_args) {
-      answer_number(in, query::mode, in.state.mode());
+    uint32_t mode = 0;
+    uint32_t app_mode = 0;
+    if (!has_args && in.state.modes(mode, app_mode)) {
+      answer_number(in, query::mode, mode);
     }
     return;
   }
@@ -212,7 +243,7 @@ void run_message(sim_instrument& in, const uint8_t* message, size_t length) {
   }
   if (word == "XXFILL") {
     if (numbers(args, a, 3) && a[2] <= 0xFF && memory_of(a[0], a[1]) == memory::ram) {
-      std::memset(address_of(in, a[0]), int(a[2]), a[1]);
+      std::memset(ram_at(in, a[0]), int(a[2]), a[1]);
     }
   } else if (word == "XXDLDATA") {
     if (numbers(args, a, 2) && memory_of(a[0], a[1]) == memory::ram && a[1] > 0) {
@@ -222,13 +253,19 @@ void run_message(sim_instrument& in, const uint8_t* message, size_t length) {
       in.download_offset = 0;
     }
   } else if (word == "XXRDMEM?") {
-    if (numbers(args, a, 2) && a[1] == 4 && memory_of(a[0], 4) != memory::none) {
-      answer_number(in, query::rdmem, be32(address_of(in, a[0])));
+    uint8_t word[4];
+    if (numbers(args, a, 2) && a[1] == 4 && read_memory(in, a[0], word, sizeof word)) {
+      answer_number(in, query::rdmem, be32(word));
     }
   } else if (word == "XXCRC?") {
     if (numbers(args, a, 2) && memory_of(a[0], a[1]) != memory::none) {
       model_time(in.cfg.crc_ms_per_mib, a[1], 1U << 20);
-      answer_number(in, query::crc, crc32(address_of(in, a[0]), a[1]));
+      uint32_t c = 0;
+      if (memory_of(a[0], a[1]) == memory::ram) {
+        answer_number(in, query::crc, crc32(ram_at(in, a[0]), a[1]));
+      } else if (in.state.crc(a[0] - flash_base, a[1], c)) {
+        answer_number(in, query::crc, c);
+      }
     }
   } else if (word == "XXERASE?") {
     if (numbers(args, a, 2) && a[1] >= 1 && a[0] < sector_count && a[1] <= sector_count - a[0]) {

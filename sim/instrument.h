@@ -41,11 +41,12 @@ struct sim_instrument {
   ksim::settings cfg;
   bool started = false;
 
-  // Memory. The state (mode, application mode, flash) is either a mapped
-  // state file or held in own_state.
+  // Memory. The state (mode, application mode, flash) is in a state file or
+  // held in the process. Once the state fails (a file cut short by another
+  // process, a write error), the instrument says so once and goes silent.
   std::vector<uint8_t> ram;
-  std::vector<uint8_t> own_state;
-  ksim::state_view state;
+  ksim::state_store state;
+  bool told_state_failure = false;
 
   // The message being received.
   std::array<uint8_t, ksim::max_command> input{};
@@ -84,5 +85,7 @@ void begin_restart(sim_instrument& in, uint32_t mode);
 bool still_restarting(sim_instrument& in);
 void drop_io(sim_instrument& in);
 void pause_us(uint64_t us);
+// True when the state has failed; the first time, one line on standard error.
+bool state_lost(sim_instrument& in);
 
 } // namespace ksim

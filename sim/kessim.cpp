@@ -1,8 +1,14 @@
-// kessim: create, inspect and reset a simulated instrument's state file.
+// kessim: create, inspect and reset a simulated instrument's state file, and
+// run a VISA program against the stand-in VISA library.
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "memory.h"
@@ -13,15 +19,24 @@ using namespace ksim;
 
 namespace {
 
-enum : int { exit_ok = 0, exit_failed = 1, exit_usage = 2, exit_invalid = 3 };
+enum : int {
+  exit_ok = 0,
+  exit_failed = 1,
+  exit_usage = 2,
+  exit_invalid = 3,
+  exit_cannot_run = 126,
+  exit_not_found = 127
+};
 
 const char usage_text[] = "usage: kessim create STATE [--mode N] [--app-mode N] [--image FILE]\n"
                           "       kessim show STATE\n"
                           "       kessim check STATE\n"
                           "       kessim mode STATE N [--app-mode N]\n"
                           "       kessim reset STATE [--mode N] [--app-mode N] [--image FILE]\n"
+                          "       kessim run CONFIG -- PROGRAM [ARGS...]\n"
                           "modes: 0 BOOTROM, 1..3 application; exit status: 0 done, 1 failed,\n"
-                          "2 usage, 3 (check) the flash holds no valid firmware\n";
+                          "2 usage, 3 (check) the flash holds no valid firmware; run: PROGRAM's status,\n"
+                          "or 1 no CONFIG or stand-in VISA library, 126 PROGRAM cannot run, 127 not found\n";
 
 int usage(const char* problem = nullptr) {
   if (problem != nullptr) {
@@ -83,13 +98,20 @@ bool fresh_flash(const char* image, std::vector<uint8_t>& flash) {
   return true;
 }
 
-bool open_state(const char* path, state_view& view) {
+bool open_state(const char* path, bool writable, state_store& store) {
   char err[512];
-  if (state_open(path, view, err, sizeof err) != 0) {
+  if (store.open(path, writable, err, sizeof err) != 0) {
     std::fprintf(stderr, "kessim: %s\n", err);
     return false;
   }
   return true;
+}
+
+// Another process may cut the file short under us: that is a failure with
+// its reason, never a crash.
+int store_failed(const state_store& store) {
+  std::fprintf(stderr, "kessim: %s\n", store.reason());
+  return exit_failed;
 }
 
 int do_create(const char* path, const options& o) {
@@ -115,32 +137,41 @@ int do_reset(const char* path, const options& o) {
   if (!fresh_flash(o.image, flash)) {
     return exit_failed;
   }
-  state_view view;
-  if (!open_state(path, view)) {
+  state_store store;
+  if (!open_state(path, true, store)) {
     return exit_failed;
   }
-  std::memcpy(view.flash(), flash.data(), flash_size);
-  if (o.has_mode) {
-    view.set_mode(o.mode);
+  if (!store.write(0, flash.data(), flash_size) || (o.has_mode && !store.set_mode(o.mode)) ||
+      (o.has_app_mode && !store.set_app_mode(o.app_mode))) {
+    return store_failed(store);
   }
-  if (o.has_app_mode) {
-    view.set_app_mode(o.app_mode);
-  }
-  state_close(view);
   return exit_ok;
 }
 
 int do_mode(const char* path, uint32_t mode, const options& o) {
-  state_view view;
-  if (!open_state(path, view)) {
+  state_store store;
+  if (!open_state(path, true, store)) {
     return exit_failed;
   }
-  view.set_mode(mode);
-  if (o.has_app_mode) {
-    view.set_app_mode(o.app_mode);
+  if (!store.set_mode(mode) || (o.has_app_mode && !store.set_app_mode(o.app_mode))) {
+    return store_failed(store);
   }
-  state_close(view);
   return exit_ok;
+}
+
+// Reads a state for show and check; read-only, so a file without write
+// permission or in a read-only folder serves.
+bool read_state(const char* path, uint32_t& mode, uint32_t& app_mode, std::vector<uint8_t>& flash) {
+  state_store store;
+  if (!open_state(path, false, store)) {
+    return false;
+  }
+  flash.assign(flash_size, 0);
+  if (!store.modes(mode, app_mode) || !store.read(0, flash.data(), flash_size)) {
+    store_failed(store);
+    return false;
+  }
+  return true;
 }
 
 // Erased sectors as a compact list, e.g. "0-3,5,7-27".
@@ -166,14 +197,16 @@ void print_erased(const uint8_t* flash) {
 }
 
 int do_show(const char* path) {
-  state_view view;
-  if (!open_state(path, view)) {
+  uint32_t mode = 0;
+  uint32_t app_mode = 0;
+  std::vector<uint8_t> flash;
+  if (!read_state(path, mode, app_mode, flash)) {
     return exit_failed;
   }
-  image_check c = check_image(view.flash());
+  image_check c = check_image(flash.data());
   std::printf("state:       %s\n", path);
-  std::printf("mode:        %u\n", unsigned(view.mode()));
-  std::printf("app mode:    %u\n", unsigned(view.app_mode()));
+  std::printf("mode:        %u\n", unsigned(mode));
+  std::printf("app mode:    %u\n", unsigned(app_mode));
   std::printf("fw_crc:      0x%08X\n", unsigned(c.fw_crc));
   std::printf("fw_address:  0x%08X\n", unsigned(c.fw_address));
   std::printf("fw_length:   0x%08X (%u)\n", unsigned(c.fw_length), unsigned(c.fw_length));
@@ -182,19 +215,89 @@ int do_show(const char* path) {
   std::printf("body CRC:    %s\n", !c.length_ok ? "length too large" : c.body_ok ? "ok" : "bad");
   std::printf("firmware:    %s\n", c.valid() ? "valid" : "invalid");
   std::printf("erased:      ");
-  print_erased(view.flash());
-  state_close(view);
+  print_erased(flash.data());
   return exit_ok;
 }
 
 int do_check(const char* path) {
-  state_view view;
-  if (!open_state(path, view)) {
+  uint32_t mode = 0;
+  uint32_t app_mode = 0;
+  std::vector<uint8_t> flash;
+  if (!read_state(path, mode, app_mode, flash)) {
     return exit_failed;
   }
-  bool valid = check_image(view.flash()).valid();
-  state_close(view);
-  return valid ? exit_ok : exit_invalid;
+  return check_image(flash.data()).valid() ? exit_ok : exit_invalid;
+}
+
+// Where the stand-in VISA library is, beside this kessim: in the build tree
+// in lib/, installed in kesload's private library folder. An absolute path,
+// or empty with the reason told.
+std::string standin_library() {
+  char self[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) {
+    std::fprintf(stderr, "kessim: cannot find my own executable: %s\n", std::strerror(errno));
+    return {};
+  }
+  std::string dir(self, size_t(n));
+  dir.erase(dir.rfind('/') + 1);
+  const std::string candidates[] = {dir + "lib/libvisa.so", dir + KESSIM_PRIVATE_LIBDIR "/libvisa.so"};
+  for (const std::string& c : candidates) {
+    char real[PATH_MAX];
+    struct stat st;
+    if (::realpath(c.c_str(), real) != nullptr && ::stat(real, &st) == 0 && S_ISREG(st.st_mode)) {
+      return real;
+    }
+  }
+  std::fprintf(stderr, "kessim: the stand-in VISA library is neither %s nor %s\n", candidates[0].c_str(),
+               candidates[1].c_str());
+  return {};
+}
+
+// Puts value before a variable's present value.
+void prepend(const char* name, const std::string& value) {
+  const char* old = std::getenv(name);
+  std::string joined = (old != nullptr && *old != '\0') ? value + ":" + old : value;
+  ::setenv(name, joined.c_str(), 1);
+}
+
+// kessim run CONFIG -- PROGRAM [ARGS...]: PROGRAM with the stand-in VISA
+// library and the bench configuration, in place of this process.
+int do_run(int argc, char** argv) {
+  if (argc < 5 || std::string_view(argv[3]) != "--") {
+    return usage("run needs CONFIG -- PROGRAM [ARGS...]");
+  }
+  const char* config = argv[2];
+  char config_path[PATH_MAX];
+  if (::realpath(config, config_path) == nullptr) {
+    std::fprintf(stderr, "kessim: %s: %s\n", config, std::strerror(errno));
+    return exit_failed;
+  }
+  struct stat st;
+  if (::stat(config_path, &st) != 0 || !S_ISREG(st.st_mode) || ::access(config_path, R_OK) != 0) {
+    std::fprintf(stderr, "kessim: %s: not a readable configuration file\n", config);
+    return exit_failed;
+  }
+  std::string library = standin_library();
+  if (library.empty()) {
+    return exit_failed;
+  }
+  // Both loader variables split at ':' (LD_PRELOAD at blanks too).
+  if (library.find_first_of(": \t\n") != std::string::npos) {
+    std::fprintf(stderr, "kessim: %s: the loader cannot be given a path with ':' or blanks\n", library.c_str());
+    return exit_failed;
+  }
+  ::setenv("KESVISA_CONFIG", config_path, 1);
+  ::setenv("KESSIM_VISA_LIBRARY", library.c_str(), 1);
+  prepend("LD_LIBRARY_PATH", library.substr(0, library.rfind('/')));
+  // Preloaded, its VISA functions win even in a program linked against a
+  // VISA library of another name.
+  prepend("LD_PRELOAD", library);
+  ::execvp(argv[4], argv + 4);
+  int e = errno;
+  std::fprintf(stderr, "kessim: %s: %s\n", argv[4], std::strerror(e));
+  // As the shell and env(1) tell them apart.
+  return e == ENOENT ? exit_not_found : exit_cannot_run;
 }
 
 } // namespace
@@ -205,6 +308,9 @@ int main(int argc, char** argv) {
   }
   std::string_view command = argv[1];
   const char* path = argv[2];
+  if (command == "run") {
+    return do_run(argc, argv);
+  }
   options o;
   if (command == "create" || command == "reset") {
     if (!read_options(argc, argv, 3, true, true, o)) {

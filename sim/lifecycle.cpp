@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "instrument.h"
 #include "memory.h"
@@ -40,14 +41,14 @@ int sim_start(sim_instrument* in, char* err, size_t err_size) {
   }
   in->ram.assign(ram_size, 0);
   if (in->cfg.state_path.empty()) {
-    if (int rc = build_state(in->cfg, in->own_state, err, err_size)) {
+    std::vector<uint8_t> image;
+    if (int rc = build_state(in->cfg, image, err, err_size)) {
       return rc;
     }
-    in->state.base = in->own_state.data();
-    in->state.size = in->own_state.size();
+    in->state.hold(std::move(image));
   } else {
     const char* path = in->cfg.state_path.c_str();
-    int rc = state_open(path, in->state, err, err_size);
+    int rc = in->state.open(path, true, err, err_size);
     if (rc == 1) {
       std::vector<uint8_t> image;
       if (build_state(in->cfg, image, err, err_size) != 0) {
@@ -57,7 +58,7 @@ int sim_start(sim_instrument* in, char* err, size_t err_size) {
       if (state_create(path, image.data(), err, err_size) == 2) {
         return 2;
       }
-      rc = state_open(path, in->state, err, err_size);
+      rc = in->state.open(path, true, err, err_size);
     }
     if (rc != 0) {
       return 2;
@@ -71,7 +72,6 @@ void sim_destroy(sim_instrument* in) {
   if (in == nullptr) {
     return;
   }
-  state_close(in->state);
   delete in;
 }
 
@@ -83,17 +83,20 @@ bool sim_peek(const sim_instrument* in, uint32_t address, uint8_t* out, uint32_t
   if (m == memory::none) {
     return false;
   }
-  const uint8_t* from =
-      m == memory::ram ? in->ram.data() + (address - ram_base) : in->state.flash() + (address - flash_base);
+  if (m == memory::flash) {
+    return in->state.read(address - flash_base, out, length);
+  }
   if (length != 0U) {
-    std::memcpy(out, from, length);
+    std::memcpy(out, in->ram.data() + (address - ram_base), length);
   }
   return true;
 }
 
 int32_t sim_mode(const sim_instrument* in) {
-  if ((in == nullptr) || !in->started) {
+  uint32_t mode = 0;
+  uint32_t app_mode = 0;
+  if ((in == nullptr) || !in->started || !in->state.modes(mode, app_mode)) {
     return -1;
   }
-  return int32_t(in->state.mode());
+  return int32_t(mode);
 }

@@ -51,6 +51,12 @@ bool sector_erased(const uint8_t* flash, uint32_t sector) {
 }
 
 image_check check_image(const uint8_t* flash) {
+  image_check c = check_header(flash);
+  c.body_ok = c.length_ok && crc32(flash + header_size, c.fw_length) == c.fw_crc;
+  return c;
+}
+
+image_check check_header(const uint8_t* flash) {
   image_check c{};
   c.fw_crc = be32(flash + 0);
   c.fw_address = be32(flash + 4);
@@ -58,7 +64,7 @@ image_check check_image(const uint8_t* flash) {
   c.hdr_crc = be32(flash + 60);
   c.header_ok = crc32(flash, 60) == c.hdr_crc;
   c.length_ok = uint64_t(header_size) + c.fw_length <= firmware_area_size;
-  c.body_ok = c.length_ok && crc32(flash + header_size, c.fw_length) == c.fw_crc;
+  c.body_ok = false;
   return c;
 }
 

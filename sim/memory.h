@@ -48,5 +48,8 @@ struct image_check {
   bool valid() const { return header_ok && length_ok && body_ok; }
 };
 image_check check_image(const uint8_t* flash);
+// The same from the first header_size bytes of flash alone; body_ok is left
+// false for the caller to settle.
+image_check check_header(const uint8_t* header);
 
 } // namespace ksim

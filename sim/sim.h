@@ -35,6 +35,8 @@ void sim_clear(sim_instrument* inst);
 
 // Inspection, for the companion command and for tests.
 // sim_peek: copies memory (RAM 0x800000.., flash 0xFFE00000..) into out;
-// false when the range is not all inside one memory.
+// false when the range is not all inside one memory, or when the state file
+// can no longer be read (another process cut it short).
 bool sim_peek(const sim_instrument* inst, uint32_t address, uint8_t* out, uint32_t length);
+// sim_mode: the present mode; -1 before the start or once the state failed.
 int32_t sim_mode(const sim_instrument* inst);

@@ -1,14 +1,15 @@
 #include "state_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "crc32.h"
 #include "memory.h"
 
 namespace ksim {
@@ -52,12 +53,48 @@ bool write_all(int fd, const uint8_t* data, size_t length) {
   return true;
 }
 
-} // namespace
+bool read_all(int fd, size_t at, uint8_t* out, size_t length, int& error) {
+  while (length > 0) {
+    ssize_t n = ::pread(fd, out, length, off_t(at));
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      error = n < 0 ? errno : 0; // 0: the file ends too soon
+      return false;
+    }
+    out += n;
+    at += size_t(n);
+    length -= size_t(n);
+  }
+  return true;
+}
 
-uint32_t state_view::mode() const { return get_le32(base + off_mode); }
-uint32_t state_view::app_mode() const { return get_le32(base + off_app_mode); }
-void state_view::set_mode(uint32_t m) { put_le32(base + off_mode, m); }
-void state_view::set_app_mode(uint32_t app_mode) { put_le32(base + off_app_mode, app_mode); }
+// What is wrong with a state header, or nullptr.
+const char* header_problem(const uint8_t* b) {
+  if (std::memcmp(b, magic, sizeof magic) != 0) {
+    return "not a simulator state file (bad magic)";
+  }
+  if (get_le32(b + off_version) != state_version) {
+    return "unsupported state file version";
+  }
+  if (get_le32(b + off_header_size) != state_header_size || get_le32(b + off_base) != flash_base ||
+      get_le32(b + off_size) != flash_size) {
+    return "state file header does not match this instrument";
+  }
+  if (get_le32(b + off_mode) > 3) {
+    return "state file holds a mode outside 0..3";
+  }
+  if (get_le32(b + off_app_mode) < 1 || get_le32(b + off_app_mode) > 3) {
+    return "state file holds an application mode outside 1..3";
+  }
+  return nullptr;
+}
+
+// Reading and writing a file go in chunks of this size.
+constexpr size_t chunk_size = sector_size;
+
+} // namespace
 
 size_t state_total_size() { return state_header_size + flash_size; }
 
@@ -109,14 +146,23 @@ int state_create(const char* path, const uint8_t* image, char* err, size_t err_s
   }
   int fd = ::open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) {
-    say(err, err_size, "state %s: %s", temp, std::strerror(errno));
+    say(err, err_size, "state %s: cannot create %s: %s", path, temp, std::strerror(errno));
+    return 2;
+  }
+  // Reserve every block before writing any, so that a full disk refuses the
+  // state now rather than failing a write in the middle of an update.
+  if (int e = ::posix_fallocate(fd, 0, off_t(state_total_size()))) {
+    ::close(fd);
+    ::unlink(temp);
+    say(err, err_size, "state %s: cannot reserve %zu bytes: %s", path, state_total_size(), std::strerror(e));
     return 2;
   }
   bool ok = write_all(fd, image, state_total_size()) && ::fsync(fd) == 0;
+  int e = errno;
   ok = (::close(fd) == 0) && ok;
   if (!ok) {
-    say(err, err_size, "state %s: cannot write: %s", temp, std::strerror(errno));
     ::unlink(temp);
+    say(err, err_size, "state %s: cannot write: %s", path, std::strerror(e != 0 ? e : errno));
     return 2;
   }
   // link() does not replace an existing file: if another process created the
@@ -135,55 +181,239 @@ int state_create(const char* path, const uint8_t* image, char* err, size_t err_s
   return rc;
 }
 
-int state_open(const char* path, state_view& view, char* err, size_t err_size) {
-  int fd = ::open(path, O_RDWR | O_CLOEXEC);
+int state_store::open(const char* path, bool writable, char* err, size_t err_size) {
+  close();
+  // O_NONBLOCK: a FIFO in place of the file must not hang the open.
+  int fd = ::open(path, (writable ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     int e = errno;
     say(err, err_size, "state %s: %s", path, std::strerror(e));
     return e == ENOENT ? 1 : 2;
   }
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || size_t(st.st_size) != state_total_size()) {
-    ::close(fd);
-    say(err, err_size, "state %s: not a simulator state file (wrong size)", path);
-    return 2;
-  }
-  void* p = ::mmap(nullptr, state_total_size(), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  ::close(fd);
-  if (p == MAP_FAILED) {
-    say(err, err_size, "state %s: cannot map: %s", path, std::strerror(errno));
-    return 2;
-  }
-  const auto* b = static_cast<const uint8_t*>(p);
+  uint8_t header[state_header_size];
+  int e = 0;
   const char* problem = nullptr;
-  if (std::memcmp(b, magic, sizeof magic) != 0) {
-    problem = "not a simulator state file (bad magic)";
-  } else if (get_le32(b + off_version) != state_version) {
-    problem = "unsupported state file version";
-  } else if (get_le32(b + off_header_size) != state_header_size || get_le32(b + off_base) != flash_base ||
-             get_le32(b + off_size) != flash_size) {
-    problem = "state file header does not match this instrument";
-  } else if (get_le32(b + off_mode) > 3) {
-    problem = "state file holds a mode outside 0..3";
-  } else if (get_le32(b + off_app_mode) < 1 || get_le32(b + off_app_mode) > 3) {
-    problem = "state file holds an application mode outside 1..3";
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    problem = "not a regular file";
+  } else if (uint64_t(st.st_size) != state_total_size()) {
+    say(err, err_size, "state %s: wrong size: %llu bytes where a state file has %zu", path,
+        static_cast<unsigned long long>(st.st_size), state_total_size());
+    ::close(fd);
+    return 2;
+  } else if (!read_all(fd, 0, header, sizeof header, e)) {
+    problem = e != 0 ? std::strerror(e) : "cut short while being opened";
+  } else {
+    problem = header_problem(header);
   }
   if (problem != nullptr) {
-    ::munmap(p, state_total_size());
+    ::close(fd);
     say(err, err_size, "state %s: %s", path, problem);
     return 2;
   }
-  view.base = static_cast<uint8_t*>(p);
-  view.size = state_total_size();
-  view.mapped = true;
+  fd_ = fd;
+  path_ = path;
+  scratch_.assign(chunk_size, 0);
   return 0;
 }
 
-void state_close(state_view& view) {
-  if (view.mapped && (view.base != nullptr)) {
-    ::munmap(view.base, view.size);
+void state_store::hold(std::vector<uint8_t> image) {
+  close();
+  memory_ = std::move(image);
+}
+
+void state_store::close() {
+  if (fd_ >= 0) {
+    ::close(fd_);
   }
-  view = state_view{};
+  fd_ = -1;
+  path_.clear();
+  memory_.clear();
+  scratch_.clear();
+  failed_ = false;
+  reason_[0] = '\0';
+}
+
+bool state_store::fail(const char* what, int error) const {
+  if (!failed_) {
+    failed_ = true;
+    if (error != 0) {
+      std::snprintf(reason_, sizeof reason_, "state %s: %s: %s", path_.c_str(), what, std::strerror(error));
+    } else {
+      std::snprintf(reason_, sizeof reason_, "state %s: %s", path_.c_str(), what);
+    }
+  }
+  return false;
+}
+
+// Whether the file is still a whole, sound state. Another process may have
+// cut it short or written over it since the last access.
+bool state_store::usable() const {
+  if (failed_) {
+    return false;
+  }
+  if (fd_ < 0) {
+    return !memory_.empty() || fail("no state");
+  }
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) {
+    return fail("cannot look at the file", errno);
+  }
+  if (uint64_t(st.st_size) != state_total_size()) {
+    char what[128];
+    std::snprintf(what, sizeof what, "changed size to %llu bytes while in use (a state file has %zu)",
+                  static_cast<unsigned long long>(st.st_size), state_total_size());
+    return fail(what);
+  }
+  uint8_t header[state_header_size];
+  if (!read_at(0, header, sizeof header)) {
+    return false;
+  }
+  if (const char* problem = header_problem(header)) {
+    char what[128];
+    std::snprintf(what, sizeof what, "%s (changed while in use)", problem);
+    return fail(what);
+  }
+  return true;
+}
+
+bool state_store::read_at(size_t at, uint8_t* out, size_t length) const {
+  if (fd_ < 0) {
+    std::memcpy(out, memory_.data() + at, length);
+    return true;
+  }
+  int e = 0;
+  if (!read_all(fd_, at, out, length, e)) {
+    return e != 0 ? fail("cannot read", e) : fail("cut short while in use");
+  }
+  return true;
+}
+
+bool state_store::write_at(size_t at, const uint8_t* data, size_t length) {
+  if (fd_ < 0) {
+    std::memcpy(memory_.data() + at, data, length);
+    return true;
+  }
+  while (length > 0) {
+    ssize_t n = ::pwrite(fd_, data, length, off_t(at));
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      return fail("cannot write", n < 0 ? errno : EIO);
+    }
+    data += n;
+    at += size_t(n);
+    length -= size_t(n);
+  }
+  return true;
+}
+
+bool state_store::modes(uint32_t& mode, uint32_t& app_mode) const {
+  uint8_t header[state_header_size];
+  if (!usable() || !read_at(0, header, sizeof header)) {
+    return false;
+  }
+  mode = get_le32(header + off_mode);
+  app_mode = get_le32(header + off_app_mode);
+  return true;
+}
+
+bool state_store::set_word(size_t at, uint32_t value) {
+  uint8_t word[4];
+  put_le32(word, value);
+  return usable() && write_at(at, word, sizeof word);
+}
+
+bool state_store::set_mode(uint32_t mode) { return set_word(off_mode, mode); }
+bool state_store::set_app_mode(uint32_t app_mode) { return set_word(off_app_mode, app_mode); }
+
+bool state_store::read(uint32_t offset, uint8_t* out, size_t length) const {
+  if (size_t(offset) + length > flash_size) {
+    return fail("access outside the flash");
+  }
+  return usable() && read_at(state_header_size + offset, out, length);
+}
+
+bool state_store::write(uint32_t offset, const uint8_t* data, size_t length) {
+  if (size_t(offset) + length > flash_size) {
+    return fail("access outside the flash");
+  }
+  return usable() && write_at(state_header_size + offset, data, length);
+}
+
+bool state_store::fill(uint32_t offset, uint8_t value, size_t length) {
+  if (size_t(offset) + length > flash_size) {
+    return fail("access outside the flash");
+  }
+  if (!usable()) {
+    return false;
+  }
+  if (fd_ < 0) {
+    std::memset(memory_.data() + state_header_size + offset, value, length);
+    return true;
+  }
+  std::memset(scratch_.data(), value, scratch_.size());
+  for (size_t done = 0; done < length;) {
+    size_t n = std::min(scratch_.size(), length - done);
+    if (!write_at(state_header_size + offset + done, scratch_.data(), n)) {
+      return false;
+    }
+    done += n;
+  }
+  return true;
+}
+
+bool state_store::crc(uint32_t offset, size_t length, uint32_t& out) const {
+  if (size_t(offset) + length > flash_size) {
+    return fail("access outside the flash");
+  }
+  if (!usable()) {
+    return false;
+  }
+  if (fd_ < 0) {
+    out = crc32(memory_.data() + state_header_size + offset, length);
+    return true;
+  }
+  uint32_t c = 0;
+  for (size_t done = 0; done < length;) {
+    size_t n = std::min(scratch_.size(), length - done);
+    if (!read_at(state_header_size + offset + done, scratch_.data(), n)) {
+      return false;
+    }
+    c = crc32(scratch_.data(), n, c);
+    done += n;
+  }
+  out = c;
+  return true;
+}
+
+bool state_store::erased(uint32_t offset, size_t length, bool& out) const {
+  if (size_t(offset) + length > flash_size) {
+    return fail("access outside the flash");
+  }
+  if (!usable()) {
+    return false;
+  }
+  const uint8_t* p = fd_ < 0 ? memory_.data() + state_header_size + offset : nullptr;
+  for (size_t done = 0; done < length;) {
+    size_t n = fd_ < 0 ? length : std::min(scratch_.size(), length - done);
+    if (fd_ >= 0) {
+      if (!read_at(state_header_size + offset + done, scratch_.data(), n)) {
+        return false;
+      }
+      p = scratch_.data();
+    }
+    for (size_t i = 0; i < n; ++i) {
+      if (p[i] != 0xFF) {
+        out = false;
+        return true;
+      }
+    }
+    done += n;
+  }
+  out = true;
+  return true;
 }
 
 } // namespace ksim

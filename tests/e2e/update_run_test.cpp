@@ -22,7 +22,7 @@ TEST(Update, TheRoadOfOneSuccessfulUpdate) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, road_out);
   EXPECT_EQ(run.err, "");
-  EXPECT_EQ(read_file(b.trace), read_file(TEST_DATA_DIR "/road_trace.txt"));
+  EXPECT_EQ(read_trace(b.trace), read_file(TEST_DATA_DIR "/road_trace.txt"));
   EXPECT_EQ(read_file(b.dir + "/sleeps"), "sleep 2000\nsleep 6000\n");
   EXPECT_EQ(b.mode(), 2); // back in its application mode, running the new firmware
   EXPECT_EQ(b.flash(), b.image_bytes);

@@ -52,6 +52,15 @@ void download(sim_instrument* in, uint32_t address, const std::vector<uint8_t>& 
 // at 0x800000 to the start of flash; returns the first non-zero reply.
 int32_t program_flash(sim_instrument* in, const std::vector<uint8_t>& bytes);
 
+struct run_result {
+  int status; // the exit status, -1 when killed by a signal
+  std::string out;
+};
+// A shell command line and its standard output.
+run_result shell(const std::string& command);
+// kessim with these arguments; its standard error is dropped.
+run_result kessim(const std::string& args);
+
 // A folder of its own for each test, removed afterwards.
 class temp_dir {
 public:

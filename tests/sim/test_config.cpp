@@ -149,19 +149,24 @@ TEST(Config, StartFailsWithAReason) {
     const char* name;
     config lines;
     int rc;
+    std::string reason; // a part of it
   } rows[] = {
-      {"missing image", {{"flash_image", dir.path("nope.bin")}}, 2},
-      {"image over the boot code", {{"flash_image", dir.path("huge.bin")}}, 2},
-      {"image filling the firmware area", {{"flash_image", dir.path("edge.bin")}}, 0},
-      {"state in a missing folder", {{"state", dir.path("no/such/dir/s")}}, 2},
-      {"state file of another kind", {{"state", dir.path("not-a-state")}}, 2},
-      {"state file of the wrong size", {{"state", dir.path("short-state")}}, 2},
+      {"missing image", {{"flash_image", dir.path("nope.bin")}}, 2, "nope.bin: No such file"},
+      {"image over the boot code", {{"flash_image", dir.path("huge.bin")}}, 2, "larger than the firmware area"},
+      {"image filling the firmware area", {{"flash_image", dir.path("edge.bin")}}, 0, ""},
+      {"state in a missing folder", {{"state", dir.path("no/such/dir/s")}}, 2, "No such file"},
+      {"state file of another kind", {{"state", dir.path("not-a-state")}}, 2, "bad magic"},
+      {"state file of the wrong size",
+       {{"state", dir.path("short-state")}},
+       2,
+       "state " + dir.path("short-state") + ": wrong size: 100 bytes where a state file has 2097216"},
+      {"state that is a folder", {{"state", dir.path("")}}, 2, "Is a directory"},
   };
   for (const auto& r : rows) {
     auto [rc, reason] = try_start(r.lines);
     EXPECT_EQ(rc, r.rc) << r.name;
     if (r.rc) {
-      EXPECT_FALSE(reason.empty()) << r.name;
+      EXPECT_NE(reason.find(r.reason), std::string::npos) << r.name << ": " << reason;
     }
   }
 }

@@ -2,8 +2,13 @@
 // instances, across processes, and after a process killed midway.
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -13,28 +18,6 @@
 using namespace simtest;
 
 namespace {
-
-struct run_result {
-  int status;
-  std::string out;
-};
-
-run_result kessim(const std::string& args) {
-  std::string command = std::string(KESSIM_PATH) + " " + args + " 2>/dev/null";
-  FILE* p = popen(command.c_str(), "r");
-  run_result r{-1, ""};
-  if (!p) {
-    ADD_FAILURE() << "cannot run " << command;
-    return r;
-  }
-  char buf[512];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-    r.out.append(buf, n);
-  int status = pclose(p);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
 
 TEST(State, SecondInstrumentFindsWhatTheFirstLeft) {
   temp_dir dir;
@@ -203,6 +186,106 @@ TEST(State, DamagedStateFileIsRefused) {
   EXPECT_EQ(rc, 2);
   EXPECT_NE(reason.find("mode"), std::string::npos) << reason;
   EXPECT_EQ(kessim("show " + state).status, 1);
+}
+
+std::string contents(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// Another process spoils the file under a running instrument (kessim reset
+// racing an update, a copy over it, a full disk cutting it short): the
+// instrument must not die of it, must say so once, and must stop answering
+// and writing, so that the controller times out rather than trusting it.
+TEST(State, SpoiledUnderARunningInstrument) {
+  const off_t whole = 64 + 0x200000;
+  struct row {
+    const char* name;
+    std::function<void(const std::string&)> spoil;
+  } rows[] = {
+      {"cut to nothing", [](const std::string& p) { (void)!truncate(p.c_str(), 0); }},
+      {"cut inside the flash", [](const std::string& p) { (void)!truncate(p.c_str(), 64 + 0x100000); }},
+      {"cut and grown back with zeros",
+       [whole](const std::string& p) { (void)!(truncate(p.c_str(), 0) || truncate(p.c_str(), whole)); }},
+  };
+  for (const auto& r : rows) {
+    temp_dir dir;
+    std::string state = dir.path("k.state");
+    auto in = start({{"state", state}, {"mode", "0"}});
+    ASSERT_EQ(number(in.get(), "XXERASE? 0,1\n"), 0u) << r.name;
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      r.spoil(state);
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    std::string spoiled = contents(state);
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(query(in.get(), "XXCMD?\n"), std::nullopt) << r.name;
+    send(in.get(), "XXFILL 8388608,16,0\n");
+    EXPECT_EQ(query(in.get(), "XXPROG? 8388608,16,4292870144\n"), std::nullopt) << r.name;
+    EXPECT_EQ(query(in.get(), "XXERASE? 0,28\n"), std::nullopt) << r.name;
+    EXPECT_EQ(query(in.get(), "*OPC?\n"), std::nullopt) << r.name;
+    std::string said = testing::internal::GetCapturedStderr();
+    std::string head = "kesvisa: state " + state + ": ";
+    std::string tail = "; the simulated instrument stops answering\n";
+    EXPECT_EQ(said.rfind(head, 0), 0u) << r.name << ": " << said;
+    EXPECT_TRUE(said.size() > tail.size() && said.compare(said.size() - tail.size(), tail.size(), tail) == 0 &&
+                said.find('\n') == said.size() - 1)
+        << r.name << ": one line, once: " << said;
+    EXPECT_EQ(sim_mode(in.get()), -1) << r.name;
+    uint8_t byte = 0;
+    EXPECT_FALSE(sim_peek(in.get(), flash, &byte, 1)) << r.name;
+    EXPECT_TRUE(contents(state) == spoiled) << r.name << ": the instrument wrote on after the damage";
+  }
+}
+
+// A file size limit fails writes as a full disk does (EFBIG for ENOSPC).
+TEST(State, FullDiskRefusesANewStateAndLeavesNothing) {
+  temp_dir dir;
+  std::string state = dir.path("k.state");
+  std::string other = dir.path("other.state");
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    rlimit small{65536, 65536};
+    signal(SIGXFSZ, SIG_IGN);
+    if (setrlimit(RLIMIT_FSIZE, &small) != 0)
+      _exit(9);
+    sim_instrument* in = sim_create();
+    char err[256] = "";
+    sim_configure(in, "state", state.c_str(), err, sizeof err);
+    int rc = sim_start(in, err, sizeof err);
+    bool told = std::string(err) == "state " + state + ": cannot reserve 2097216 bytes: File too large";
+    int kessim_rc = system((std::string(KESSIM_PATH) + " create " + other + " 2>/dev/null").c_str());
+    _exit(rc != 2 ? 1 : !told ? 2 : kessim_rc == -1 || WEXITSTATUS(kessim_rc) != 1 ? 3 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << "1: the stand-in started, 2: its reason was not told, 3: kessim create did not fail; status " << status;
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path(""))) << "neither a state nor a temporary file is left";
+}
+
+TEST(State, ShowAndCheckNeedNoWriteAccess) {
+  temp_dir dir;
+  std::string state = dir.path("k.state");
+  dir.write("fw.bin", make_image(pattern(1000)));
+  ASSERT_EQ(kessim("create " + state + " --mode 1 --image " + dir.path("fw.bin")).status, 0);
+  ASSERT_EQ(chmod(state.c_str(), 0444), 0);
+  ASSERT_EQ(chmod(dir.path("").c_str(), 0555), 0);
+  // root may write anyway: then kessim runs as nobody.
+  std::string as = geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+  auto show = shell(as + KESSIM_PATH + " show " + state + " 2>&1");
+  EXPECT_EQ(show.status, 0) << show.out;
+  EXPECT_NE(show.out.find("mode:        1\n"), std::string::npos) << show.out;
+  EXPECT_NE(show.out.find("firmware:    valid\n"), std::string::npos) << show.out;
+  EXPECT_EQ(shell(as + KESSIM_PATH + " check " + state).status, 0);
+  EXPECT_EQ(shell(as + KESSIM_PATH + " mode " + state + " 2 2>/dev/null").status, 1) << "the file is truly read-only";
+  chmod(dir.path("").c_str(), 0755);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include "images.h"
 #include "run_program.h"
+#include "standin.h" // read_trace, for whole runs' traces
 
 #include <cstdint>
 #include <string>

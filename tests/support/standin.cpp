@@ -21,7 +21,28 @@ std::vector<std::string> split_lines(const std::string& text) {
 
 } // namespace
 
-std::vector<std::string> standin::trace_lines() const { return split_lines(read_file(trace)); }
+std::string strip_trace_marks(const std::string& trace) {
+  std::string out;
+  out.reserve(trace.size());
+  size_t pos = 0;
+  while (pos < trace.size()) {
+    const size_t newline = trace.find('\n', pos);
+    const size_t end = newline == std::string::npos ? trace.size() : newline + 1;
+    size_t digits = pos;
+    while (digits < end && trace[digits] >= '0' && trace[digits] <= '9') {
+      ++digits;
+    }
+    // A line without its mark stays as it is, for the comparison to show.
+    const bool marked = digits > pos && digits < end && trace[digits] == ' ';
+    out.append(trace, marked ? digits + 1 : pos, end - (marked ? digits + 1 : pos));
+    pos = end;
+  }
+  return out;
+}
+
+std::string read_trace(const std::string& path) { return strip_trace_marks(read_file(path)); }
+
+std::vector<std::string> standin::trace_lines() const { return split_lines(read_trace(trace)); }
 
 std::vector<std::string> standin::bus_lines() const {
   std::vector<std::string> bus;

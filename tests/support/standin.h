@@ -7,6 +7,13 @@
 
 struct sim_instrument;
 
+// A trace without its process marks: every process that shares a trace
+// starts each of its lines with its process id and a blank. Every reader of
+// traces in the tests goes through this.
+std::string strip_trace_marks(const std::string& trace);
+// The trace file at path, without its process marks.
+std::string read_trace(const std::string& path);
+
 struct standin {
   std::string dir;    // the test's own folder: configuration, trace, images
   std::string config; // the configuration file, named by KESVISA_CONFIG

@@ -1,5 +1,7 @@
 #include "bus_trace.h"
 
+#include "standin.h"
+
 #include <cstdio>
 #include <map>
 #include <sstream>
@@ -152,7 +154,7 @@ const char* call_name(bus_call call) {
 std::vector<bus_entry> read_bus(const std::string& trace) {
   std::vector<bus_entry> bus;
   std::optional<unsigned long> instrument;
-  std::istringstream lines(trace);
+  std::istringstream lines(strip_trace_marks(trace));
   for (std::string line; std::getline(lines, line);) {
     if (line.starts_with("viOpen(")) {
       const size_t vi = line.rfind(" vi=");

@@ -30,6 +30,12 @@ TEST_F(VisaTest, CallsAfterLoadAllocateNothing) {
       viRead(vi, buffer, 1, &count);
       viRead(vi, buffer, sizeof buffer, &count);
       viRead(vi, buffer, sizeof buffer, &count); // times out
+      viSetAttribute(vi, VI_ATTR_TERMCHAR_EN, VI_TRUE);
+      viWrite(vi, query, 7, &count);
+      viRead(vi, buffer, sizeof buffer, &count); // ends at the termination character
+      viSetAttribute(vi, VI_ATTR_TERMCHAR_EN, VI_FALSE);
+      ViUInt32 timeout = 0;
+      viGetAttribute(vi, VI_ATTR_TMO_VALUE, &timeout);
       viSetAttribute(vi, VI_ATTR_TMO_VALUE, 10000);
       viWrite(vi, block.data(), static_cast<ViUInt32>(block.size()), &count);
       viClear(vi);

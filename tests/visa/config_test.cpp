@@ -17,7 +17,9 @@ TEST_F(VisaTest, BadConfigurationsAreReportedOnOneLine) {
       {"mode = 2\n", ":1: ", "unknown key 'mode' before the first [RESOURCE] section"},
       {"timeout_scale = -1\n", ":1: ", "timeout_scale wants a number"},
       {"fail = viWrite 1 VI_ERROR_IO\n", ":1: ", "viWrite faults belong in an instrument's"},
-      {"[GPIB0::17]\n", ":1: ", "'GPIB0::17' is not a resource name"},
+      {"[GPIB0::17::SOCKET]\n", ":1: ", "'GPIB0::17::SOCKET' is not a resource name"},
+      {"[GPIB0::17::31::INSTR]\n", ":1: ", "is not a resource name"},
+      {"[GPIB0::17::INSTR]\n[gpib::17]\n", ":2: ", "'gpib::17' is declared twice"},
       {"[GPIB0::17::INSTR\n", ":1: ", "a section header ends with ']'"},
       {"[GPIB0::17::INSTR]\n[gpib0::017::instr]\n", ":2: ", "'gpib0::017::instr' is declared twice"},
       {"[GPIB0::17::INSTR]\nbogus = 1\n", ":2: ", "unknown key 'bogus'"},
@@ -33,6 +35,9 @@ TEST_F(VisaTest, BadConfigurationsAreReportedOnOneLine) {
       {"[GPIB0::17::INSTR]\nfail = viRead 3 1\nfail = viRead 3 2\n", ":3: ", "given twice"},
       {"[GPIB0::17::INSTR]\nmode = 2\0\n"s, ":2: ", "NUL"},
       {"trace = /nonexistent-folder/trace.txt\n[GPIB0::17::INSTR]\n", ":1: ", "cannot write the trace"},
+      // The instrument finds these when it starts, after its section: the key's line is named.
+      {"[GPIB0::17::INSTR]\nflash_image = /nonexistent.bin\nmode = 1\n", ":2: ", "flash_image /nonexistent.bin"},
+      {"[GPIB0::17::INSTR]\nmode = 1\nstate = /nonexistent-folder/s\n[GPIB0::5::INSTR]\n", ":3: ", "state"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);

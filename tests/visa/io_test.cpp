@@ -50,6 +50,39 @@ TEST_F(VisaTest, ReadsTakeWholeRepliesOrTheRoomsWorth) {
   }
 }
 
+TEST_F(VisaTest, TerminationCharacterEndsARead) {
+  const struct {
+    const char* text; // a fault's reply text (no line feed), or null for the mode's "2\n"
+    char termchar;
+    ViUInt32 room;
+    std::vector<reply> reads;
+  } cases[] = {
+      {"1,22,3", ',', 100, {{VI_SUCCESS_TERM_CHAR, "1,"}, {VI_SUCCESS_TERM_CHAR, "22,"}, {VI_SUCCESS, "3"}}},
+      {"1,22,3",
+       ',',
+       2,
+       {{VI_SUCCESS_TERM_CHAR, "1,"}, {VI_SUCCESS_MAX_CNT, "22"}, {VI_SUCCESS_TERM_CHAR, ","}, {VI_SUCCESS, "3"}}},
+      {nullptr, '\n', 100, {{VI_SUCCESS, "2\n"}}}, // END came with it
+      {nullptr, '\n', 1, {{VI_SUCCESS_MAX_CNT, "2"}, {VI_SUCCESS, "\n"}}},
+      {"12345", 'x', 100, {{VI_SUCCESS, "12345"}}},
+      {"", ',', 100, {{VI_SUCCESS, ""}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << (c.text != nullptr ? c.text : "(mode)") << " " << c.termchar << " " << c.room);
+    configure_instrument(c.text != nullptr ? std::string("fault = reply XXCMD? 1 ") + c.text + "\n" : "");
+    const ViSession vi = open_instrument();
+    ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR, static_cast<unsigned char>(c.termchar)), VI_SUCCESS);
+    ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR_EN, VI_TRUE), VI_SUCCESS);
+    ASSERT_EQ(write(vi, "XXCMD?\n", true), VI_SUCCESS);
+    for (const auto& expected : c.reads) {
+      const reply r = read(vi, c.room);
+      EXPECT_EQ(r.status, expected.status);
+      EXPECT_EQ(r.data, expected.data);
+    }
+    EXPECT_EQ(read(vi).status, VI_ERROR_TMO) << "a reply was read twice";
+  }
+}
+
 TEST_F(VisaTest, EmptyReplyIsASuccessWithNoBytes) {
   configure_instrument("fault = reply XXCMD? 1\n");
   const ViSession vi = open_instrument();

@@ -1,6 +1,8 @@
 #include "visa_fixture.h"
 
 #include <array>
+#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -21,25 +23,143 @@ TEST_F(VisaTest, ResourceStrings) {
   const struct {
     const char* name;
     ViStatus status;
+    const char* canonical; // as viParseRsrcEx expands it; null when the name is not one
+    ViUInt16 board;
   } cases[] = {
-      {"GPIB0::17::INSTR", VI_SUCCESS},
-      {"gpib0::017::Instr", VI_SUCCESS}, // case and leading zeros do not matter
-      {"GPIB0::18::INSTR", VI_ERROR_RSRC_NFOUND},
-      {"GPIB1::17::INSTR", VI_ERROR_RSRC_NFOUND},
-      {"GPIB0::17", VI_ERROR_INV_RSRC_NAME},
-      {"GPIB0::17::INSTR::", VI_ERROR_INV_RSRC_NAME},
-      {"GPIB0::-1::INSTR", VI_ERROR_INV_RSRC_NAME},
-      {"GPIB0::99999999999::INSTR", VI_ERROR_INV_RSRC_NAME},
-      {"::17::INSTR", VI_ERROR_INV_RSRC_NAME},
-      {"GPIB0::17::SOCKET", VI_ERROR_INV_RSRC_NAME},
-      {nullptr, VI_ERROR_INV_RSRC_NAME},
+      {"GPIB0::17::INSTR", VI_SUCCESS, "GPIB0::17::INSTR", 0},
+      {"gpib0::017::Instr", VI_SUCCESS, "GPIB0::17::INSTR", 0}, // case and leading zeros do not matter
+      {"GPIB::17::INSTR", VI_SUCCESS, "GPIB0::17::INSTR", 0},   // no board is board 0
+      {"GPIB00::17", VI_SUCCESS, "GPIB0::17::INSTR", 0},
+      {"GPIB0::17", VI_SUCCESS, "GPIB0::17::INSTR", 0},
+      {"GPIB0::17::0::INSTR", VI_SUCCESS, "GPIB0::17::0::INSTR", 0}, // see SecondaryAddresses
+      {"GPIB0::17::0", VI_SUCCESS, "GPIB0::17::0::INSTR", 0},
+      {"GPIB0::17::5::INSTR", VI_ERROR_RSRC_NFOUND, "GPIB0::17::5::INSTR", 0},
+      {"GPIB0::18::INSTR", VI_ERROR_RSRC_NFOUND, "GPIB0::18::INSTR", 0},
+      {"GPIB1::17::INSTR", VI_ERROR_RSRC_NFOUND, "GPIB1::17::INSTR", 1},
+      {"GPIB12::1", VI_ERROR_RSRC_NFOUND, "GPIB12::1::INSTR", 12},
+      {"GPIB0::17::31::INSTR", VI_ERROR_INV_RSRC_NAME, nullptr, 0},
+      {"GPIB0::17::0::0::INSTR", VI_ERROR_INV_RSRC_NAME, nullptr, 0},
+      {"GPIB0", VI_ERROR_INV_RSRC_NAME, nullptr, 0},
+      {"GPIB70000::17::INSTR", VI_ERROR_INV_RSRC_NAME, nullptr, 0},
+      {"GPIB0::17::INSTR::", VI_ERROR_INV_RSRC_NAME, nullptr, 0},
+      {"GPIB0::-1::INSTR", VI_ERROR_INV_RSRC_NAME, nullptr, 0},
+      {"GPIB0::99999999999::INSTR", VI_ERROR_INV_RSRC_NAME, nullptr, 0},
+      {"::17::INSTR", VI_ERROR_INV_RSRC_NAME, nullptr, 0},
+      {"GPIB0::17::SOCKET", VI_ERROR_INV_RSRC_NAME, nullptr, 0},
+      {nullptr, VI_ERROR_INV_RSRC_NAME, nullptr, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name != nullptr ? c.name : "(null)");
     ViSession vi = 99;
     EXPECT_EQ(viOpen(rm, c.name, VI_NO_LOCK, 0, &vi), c.status);
     EXPECT_EQ(vi != VI_NULL, c.status == VI_SUCCESS);
+
+    const ViStatus parsed = c.canonical != nullptr ? VI_SUCCESS : VI_ERROR_INV_RSRC_NAME;
+    ViUInt16 type = 0;
+    ViUInt16 board = 99;
+    EXPECT_EQ(viParseRsrc(rm, c.name, &type, &board), parsed);
+    ViChar rsrc_class[VI_FIND_BUFLEN] = "x";
+    ViChar expanded[VI_FIND_BUFLEN] = "x";
+    ViChar alias[VI_FIND_BUFLEN] = "x";
+    ASSERT_EQ(viParseRsrcEx(rm, c.name, &type, &board, rsrc_class, expanded, alias), parsed);
+    if (c.canonical != nullptr) {
+      EXPECT_EQ(type, VI_INTF_GPIB);
+      EXPECT_EQ(board, c.board);
+      EXPECT_STREQ(rsrc_class, "INSTR");
+      EXPECT_STREQ(expanded, c.canonical);
+      EXPECT_STREQ(alias, "");
+    }
   }
+}
+
+TEST_F(VisaTest, SecondaryAddresses) {
+  // Each section answers the mode query with its own mode. PyVISA 1.11
+  // opens every GPIB name with secondary address 0.
+  const struct {
+    const char* sections;
+    const char* name;
+    const char* mode; // the reply, or null when nothing opens
+  } cases[] = {
+      {"[GPIB0::17::INSTR]\nmode = 1\n[GPIB0::17::2::INSTR]\nmode = 3\n", "GPIB0::17::2::INSTR", "3\n"},
+      {"[GPIB0::17::INSTR]\nmode = 1\n[GPIB0::17::2::INSTR]\nmode = 3\n", "GPIB0::17::INSTR", "1\n"},
+      {"[GPIB0::17::INSTR]\nmode = 1\n[GPIB0::17::2::INSTR]\nmode = 3\n", "GPIB::17::0", "1\n"},
+      {"[GPIB0::17::INSTR]\nmode = 1\n[GPIB0::17::0::INSTR]\nmode = 3\n", "GPIB0::17::0::INSTR", "3\n"},
+      {"[GPIB0::17::INSTR]\nmode = 1\n", "GPIB0::17::1::INSTR", nullptr},
+      {"[GPIB0::17::2::INSTR]\n", "GPIB0::17::INSTR", nullptr},
+      {"[GPIB0::17::2::INSTR]\n", "GPIB0::17::0::INSTR", nullptr},
+      {"[GPIB1::17::INSTR]\n", "GPIB0::17::0::INSTR", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.sections) + c.name);
+    configure(std::string("timeout_scale = 0.001\n") + c.sections);
+    ViSession rm = VI_NULL;
+    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+    ViSession vi = VI_NULL;
+    ASSERT_EQ(viOpen(rm, c.name, VI_NO_LOCK, 0, &vi), c.mode != nullptr ? VI_SUCCESS : VI_ERROR_RSRC_NFOUND);
+    EXPECT_EQ(kesvisa_instrument(c.name) != nullptr, c.mode != nullptr);
+    if (c.mode != nullptr) {
+      ASSERT_EQ(write(vi, "XXCMD?\n", true), VI_SUCCESS);
+      EXPECT_EQ(read(vi).data, c.mode);
+    }
+  }
+}
+
+TEST_F(VisaTest, FindResources) {
+  configure_instrument("", "[GPIB1::5::INSTR]\n[GPIB0::17::2::INSTR]\n");
+  ViSession rm = VI_NULL;
+  ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+  using names = std::vector<std::string>;
+  const struct {
+    const char* expression;
+    ViStatus status;
+    names found; // in the configuration's order
+  } cases[] = {
+      {"?*::INSTR", VI_SUCCESS, {"GPIB1::5::INSTR", "GPIB0::17::2::INSTR", "GPIB0::17::INSTR"}},
+      {"?*", VI_SUCCESS, {"GPIB1::5::INSTR", "GPIB0::17::2::INSTR", "GPIB0::17::INSTR"}},
+      {"gpib0::?*", VI_SUCCESS, {"GPIB0::17::2::INSTR", "GPIB0::17::INSTR"}},
+      {"GPIB[0-9]::5::INSTR", VI_SUCCESS, {"GPIB1::5::INSTR"}},
+      {"GPIB[^0]?*", VI_SUCCESS, {"GPIB1::5::INSTR"}},
+      {"GPIB0::1*7::INSTR", VI_SUCCESS, {"GPIB0::17::INSTR"}}, // '*' repeats the 1: no glob
+      {"GPIB0::17(::2)+::INSTR", VI_SUCCESS, {"GPIB0::17::2::INSTR"}},
+      {"GPIB1?*|?*::17::INSTR", VI_SUCCESS, {"GPIB1::5::INSTR", "GPIB0::17::INSTR"}},
+      {"GPIB\\?*", VI_ERROR_RSRC_NFOUND, {}},
+      {"G*::?*", VI_ERROR_RSRC_NFOUND, {}},
+      {"?*::18::INSTR", VI_ERROR_RSRC_NFOUND, {}},
+      {"*::INSTR", VI_ERROR_INV_EXPR, {}},
+      {"GPIB[0::?*", VI_ERROR_INV_EXPR, {}},
+      {"(GPIB?*", VI_ERROR_INV_EXPR, {}},
+      {"?*INSTR{VI_ATTR_GPIB_PRIMARY_ADDR==17}", VI_ERROR_INV_EXPR, {}},
+      {"", VI_ERROR_INV_EXPR, {}},
+      {nullptr, VI_ERROR_INV_EXPR, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.expression != nullptr ? c.expression : "(null)");
+    ViFindList list = 99;
+    ViUInt32 count = 99;
+    ViChar desc[VI_FIND_BUFLEN] = "x";
+    ASSERT_EQ(viFindRsrc(rm, c.expression, &list, &count, desc), c.status);
+    names found;
+    if (c.status == VI_SUCCESS) {
+      found.emplace_back(desc);
+      while (viFindNext(list, desc) == VI_SUCCESS) {
+        found.emplace_back(desc);
+      }
+      EXPECT_EQ(viClose(list), VI_SUCCESS);
+      EXPECT_EQ(viFindNext(list, desc), VI_ERROR_INV_OBJECT);
+    } else {
+      EXPECT_EQ(list, VI_NULL);
+    }
+    EXPECT_EQ(count, found.size());
+    EXPECT_EQ(found, c.found);
+  }
+  ViChar desc[VI_FIND_BUFLEN];
+  const ViSession vi = open_instrument();
+  EXPECT_EQ(viFindRsrc(vi, "?*", nullptr, nullptr, desc), VI_ERROR_INV_OBJECT);
+  EXPECT_EQ(viFindRsrc(rm, "?*", nullptr, nullptr, desc), VI_SUCCESS) << "the list need not be kept";
+
+  configure("");
+  ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+  EXPECT_EQ(viFindRsrc(rm, "?*::INSTR", nullptr, nullptr, desc), VI_ERROR_RSRC_NFOUND);
 }
 
 TEST_F(VisaTest, RefusedSessionsAndArguments) {
@@ -54,7 +174,13 @@ TEST_F(VisaTest, RefusedSessionsAndArguments) {
     EXPECT_EQ(viRead(bad, buffer, sizeof buffer, &count), VI_ERROR_INV_OBJECT);
     EXPECT_EQ(viClear(bad), VI_ERROR_INV_OBJECT);
     EXPECT_EQ(viSetAttribute(bad, VI_ATTR_TMO_VALUE, 10), VI_ERROR_INV_OBJECT);
-    EXPECT_EQ(viClose(bad), VI_ERROR_INV_OBJECT);
+    ViUInt32 timeout = 0;
+    EXPECT_EQ(viGetAttribute(bad, VI_ATTR_TMO_VALUE, &timeout), VI_ERROR_INV_OBJECT);
+    EXPECT_EQ(viDisableEvent(bad, VI_ALL_ENABLED_EVENTS, VI_ALL_MECH), VI_ERROR_INV_OBJECT);
+    ViChar desc[VI_FIND_BUFLEN];
+    EXPECT_EQ(viFindNext(bad, desc), VI_ERROR_INV_OBJECT);
+    // Closing VI_NULL is only a warning, as in VISA.
+    EXPECT_EQ(viClose(bad), bad == VI_NULL ? VI_WARN_NULL_OBJECT : VI_ERROR_INV_OBJECT);
     ViSession out = VI_NULL;
     EXPECT_EQ(viOpen(bad, test_resource, VI_NO_LOCK, 0, &out), VI_ERROR_INV_OBJECT);
   }
@@ -112,13 +238,103 @@ TEST_F(VisaTest, Attributes) {
       {vi, VI_ATTR_SEND_END_EN, 2, VI_ERROR_NSUP_ATTR_STATE},
       {vi, VI_ATTR_TMO_VALUE, 0xFFFFFFFFULL, VI_SUCCESS},
       {vi, VI_ATTR_TMO_VALUE, 0x100000000ULL, VI_ERROR_NSUP_ATTR_STATE},
-      {vi, 0x3FFF0018, 0, VI_ERROR_NSUP_ATTR},
+      {vi, VI_ATTR_TERMCHAR, 255, VI_SUCCESS},
+      {vi, VI_ATTR_TERMCHAR, 256, VI_ERROR_NSUP_ATTR_STATE},
+      {vi, VI_ATTR_TERMCHAR_EN, 1, VI_SUCCESS},
+      {vi, VI_ATTR_TERMCHAR_EN, 2, VI_ERROR_NSUP_ATTR_STATE},
+      {vi, VI_ATTR_RSRC_NAME, 0, VI_ERROR_ATTR_READONLY},
+      {vi, VI_ATTR_GPIB_PRIMARY_ADDR, 5, VI_ERROR_ATTR_READONLY},
+      {vi, 0x3FFF0021, 0, VI_ERROR_NSUP_ATTR},
       {1, VI_ATTR_TMO_VALUE, 10000, VI_ERROR_NSUP_ATTR},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.session << " " << std::hex << c.attr << " " << c.value);
     EXPECT_EQ(viSetAttribute(c.session, c.attr, c.value), c.status);
   }
+}
+
+TEST_F(VisaTest, AttributesReadBackInTheirOwnWidth) {
+  configure_instrument("", "[GPIB3::4::9::INSTR]\n");
+  ViSession rm = VI_NULL;
+  ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+  ViSession vi = VI_NULL;
+  ASSERT_EQ(viOpen(rm, "gpib3::4::9", VI_NO_LOCK, 0, &vi), VI_SUCCESS);
+  ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR, 0x0D), VI_SUCCESS);
+  const struct {
+    ViObject session;
+    ViAttr attr;
+    ViStatus status;
+    size_t width; // bytes written; 0 for a string
+    uint64_t number;
+    const char* text;
+  } cases[] = {
+      {vi, VI_ATTR_TMO_VALUE, VI_SUCCESS, 4, 2000, nullptr},
+      {vi, VI_ATTR_SEND_END_EN, VI_SUCCESS, 2, VI_TRUE, nullptr},
+      {vi, VI_ATTR_TERMCHAR, VI_SUCCESS, 1, 0x0D, nullptr},
+      {vi, VI_ATTR_TERMCHAR_EN, VI_SUCCESS, 2, VI_FALSE, nullptr},
+      {vi, VI_ATTR_INTF_TYPE, VI_SUCCESS, 2, VI_INTF_GPIB, nullptr},
+      {vi, VI_ATTR_INTF_NUM, VI_SUCCESS, 2, 3, nullptr},
+      {vi, VI_ATTR_GPIB_PRIMARY_ADDR, VI_SUCCESS, 2, 4, nullptr},
+      {vi, VI_ATTR_GPIB_SECONDARY_ADDR, VI_SUCCESS, 2, 9, nullptr},
+      {vi, VI_ATTR_RM_SESSION, VI_SUCCESS, 4, rm, nullptr},
+      {vi, VI_ATTR_RSRC_NAME, VI_SUCCESS, 0, 0, "GPIB3::4::9::INSTR"},
+      {vi, VI_ATTR_RSRC_CLASS, VI_SUCCESS, 0, 0, "INSTR"},
+      {vi, 0x3FFF0021, VI_ERROR_NSUP_ATTR, 0, 0, nullptr},
+      {rm, VI_ATTR_TMO_VALUE, VI_ERROR_NSUP_ATTR, 0, 0, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.session << " " << std::hex << c.attr);
+    unsigned char out[VI_FIND_BUFLEN];
+    std::memset(out, 0xA5, sizeof out);
+    ASSERT_EQ(viGetAttribute(c.session, c.attr, out), c.status);
+    if (c.text != nullptr) {
+      EXPECT_STREQ(reinterpret_cast<const char*>(out), c.text);
+    } else if (c.status == VI_SUCCESS) {
+      uint64_t number = 0;
+      std::memcpy(&number, out, c.width); // little-endian host
+      EXPECT_EQ(number, c.number);
+      EXPECT_EQ(out[c.width], 0xA5) << "wider than the attribute's type";
+    }
+  }
+  EXPECT_EQ(viGetAttribute(vi, VI_ATTR_TMO_VALUE, nullptr), VI_ERROR_USER_BUF);
+}
+
+TEST_F(VisaTest, EventsAndStatusTexts) {
+  configure_instrument();
+  const ViSession vi = open_instrument();
+  const struct {
+    ViSession session;
+    ViEventType event;
+    ViUInt16 mechanism;
+    ViStatus disable, discard;
+  } events[] = {
+      {vi, VI_ALL_ENABLED_EVENTS, VI_ALL_MECH, VI_SUCCESS_EVENT_DIS, VI_SUCCESS_QUEUE_EMPTY},
+      {vi, VI_EVENT_SERVICE_REQ, VI_QUEUE, VI_SUCCESS_EVENT_DIS, VI_SUCCESS_QUEUE_EMPTY},
+      {1, VI_ALL_ENABLED_EVENTS, VI_ALL_MECH, VI_SUCCESS_EVENT_DIS, VI_SUCCESS_QUEUE_EMPTY},
+      {vi, 0x3FFF2099, VI_QUEUE, VI_ERROR_INV_EVENT, VI_ERROR_INV_EVENT},
+      {vi, VI_ALL_ENABLED_EVENTS, 0, VI_ERROR_INV_MECH, VI_ERROR_INV_MECH},
+  };
+  for (const auto& e : events) {
+    SCOPED_TRACE(testing::Message() << e.session << " " << std::hex << e.event << " " << e.mechanism);
+    EXPECT_EQ(viDisableEvent(e.session, e.event, e.mechanism), e.disable);
+    EXPECT_EQ(viDiscardEvents(e.session, e.event, e.mechanism), e.discard);
+  }
+  const struct {
+    ViStatus status;
+    ViStatus result;
+    const char* text;
+  } texts[] = {
+      {VI_ERROR_TMO, VI_SUCCESS, "VI_ERROR_TMO: The timeout expired"},
+      {VI_SUCCESS_TERM_CHAR, VI_SUCCESS, "VI_SUCCESS_TERM_CHAR: "},
+      {VI_WARN_NULL_OBJECT, VI_SUCCESS, "VI_WARN_NULL_OBJECT: "},
+      {0x12345678, VI_WARN_UNKNOWN_STATUS, "Unknown status 0x12345678."},
+  };
+  for (const auto& t : texts) {
+    ViChar desc[VI_FIND_BUFLEN] = {};
+    EXPECT_EQ(viStatusDesc(vi, t.status, desc), t.result);
+    EXPECT_EQ(std::string(desc).rfind(t.text, 0), 0U) << desc;
+  }
+  EXPECT_EQ(viStatusDesc(vi, VI_SUCCESS, nullptr), VI_ERROR_USER_BUF);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "visa_fixture.h"
 
 #include <numeric>
+#include <sys/wait.h>
 #include <vector>
 
 namespace {
@@ -11,6 +12,17 @@ ViStatus send(ViSession vi, const std::vector<ViByte>& data) {
 }
 
 std::vector<ViByte> bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+// Lines as this process marks them in a trace: its id and a blank first.
+std::string marked(const std::string& lines, pid_t pid = getpid()) {
+  std::string out;
+  for (size_t pos = 0; pos < lines.size();) {
+    const size_t end = lines.find('\n', pos) + 1;
+    out += std::to_string(pid) + " " + lines.substr(pos, end - pos);
+    pos = end;
+  }
+  return out;
+}
 
 TEST_F(VisaTest, TraceShowsEveryCallAsItReturns) {
   configure("trace = " + trace_path() + "\ntimeout_scale = 0.001\n[GPIB0::17::INSTR]\n");
@@ -23,7 +35,7 @@ TEST_F(VisaTest, TraceShowsEveryCallAsItReturns) {
   viOpen(rm, nullptr, VI_NO_LOCK, 0, &none);
   viSetAttribute(vi, VI_ATTR_SEND_END_EN, VI_FALSE);
   viSetAttribute(vi, VI_ATTR_TMO_VALUE, 10000);
-  viSetAttribute(vi, 0x3FFF0018, 5);
+  viSetAttribute(vi, 0x3FFF0021, 5);
   viClear(vi);
   send(vi, bytes("XXC"));
   viSetAttribute(vi, VI_ATTR_SEND_END_EN, VI_TRUE);
@@ -46,28 +58,28 @@ TEST_F(VisaTest, TraceShowsEveryCallAsItReturns) {
 
   // Read while the library still holds the file: each line is out already.
   // The CRCs are those of zlib's crc32 over the same bytes.
-  EXPECT_EQ(read_file(trace_path()), "viOpenDefaultRM() = 0x00000000 rm=1\n"
-                                     "viOpen(1, \"GPIB0::17::INSTR\", 0, 0) = 0x00000000 vi=2\n"
-                                     "viOpen(1, \"GPIB0::18::INSTR\", 0, 0) = 0xBFFF0011\n"
-                                     "viOpen(1, NULL, 0, 0) = 0xBFFF0012\n"
-                                     "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000\n"
-                                     "viSetAttribute(2, VI_ATTR_TMO_VALUE, 10000) = 0x00000000\n"
-                                     "viSetAttribute(2, 0x3FFF0018, 5) = 0xBFFF001D\n"
-                                     "viClear(2) = 0x00000000\n"
-                                     "viWrite(2, \"XXC\", 3) = 0x00000000 sent=3\n"
-                                     "viSetAttribute(2, VI_ATTR_SEND_END_EN, 1) = 0x00000000\n"
-                                     "viWrite(2, \"MD?\\n\" END, 4) = 0x00000000 sent=4\n"
-                                     "viRead(2, 1) = 0x3FFF0006 \"2\"\n"
-                                     "viRead(2, 100) = 0x00000000 \"\\n\" END\n"
-                                     "viRead(2, 100) = 0xBFFF0015\n"
-                                     "viWrite(2, [256 bytes crc=0x29058C73] END, 256) = 0x00000000 sent=256\n"
-                                     "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000\n"
-                                     "viWrite(2, [101 bytes crc=0x4045F6AA], 101) = 0x00000000 sent=101\n"
-                                     "viWrite(2, \"a\\\"b\\\\c\\t\\r\\n\", 8) = 0x00000000 sent=8\n"
-                                     "viWrite(2, \"\", 0) = 0x00000000 sent=0\n"
-                                     "viClose(2) = 0x00000000\n"
-                                     "viClose(2) = 0xBFFF000E\n"
-                                     "viClose(1) = 0x00000000\n");
+  EXPECT_EQ(read_file(trace_path()), marked("viOpenDefaultRM() = 0x00000000 rm=1\n"
+                                            "viOpen(1, \"GPIB0::17::INSTR\", 0, 0) = 0x00000000 vi=2\n"
+                                            "viOpen(1, \"GPIB0::18::INSTR\", 0, 0) = 0xBFFF0011\n"
+                                            "viOpen(1, NULL, 0, 0) = 0xBFFF0012\n"
+                                            "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000\n"
+                                            "viSetAttribute(2, VI_ATTR_TMO_VALUE, 10000) = 0x00000000\n"
+                                            "viSetAttribute(2, 0x3FFF0021, 5) = 0xBFFF001D\n"
+                                            "viClear(2) = 0x00000000\n"
+                                            "viWrite(2, \"XXC\", 3) = 0x00000000 sent=3\n"
+                                            "viSetAttribute(2, VI_ATTR_SEND_END_EN, 1) = 0x00000000\n"
+                                            "viWrite(2, \"MD?\\n\" END, 4) = 0x00000000 sent=4\n"
+                                            "viRead(2, 1) = 0x3FFF0006 \"2\"\n"
+                                            "viRead(2, 100) = 0x00000000 \"\\n\" END\n"
+                                            "viRead(2, 100) = 0xBFFF0015\n"
+                                            "viWrite(2, [256 bytes crc=0x29058C73] END, 256) = 0x00000000 sent=256\n"
+                                            "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000\n"
+                                            "viWrite(2, [101 bytes crc=0x4045F6AA], 101) = 0x00000000 sent=101\n"
+                                            "viWrite(2, \"a\\\"b\\\\c\\t\\r\\n\", 8) = 0x00000000 sent=8\n"
+                                            "viWrite(2, \"\", 0) = 0x00000000 sent=0\n"
+                                            "viClose(2) = 0x00000000\n"
+                                            "viClose(2) = 0xBFFF000E\n"
+                                            "viClose(1) = 0x00000000\n"));
 }
 
 TEST_F(VisaTest, TraceShowsFaultsAndTheEmptyReply) {
@@ -84,12 +96,117 @@ TEST_F(VisaTest, TraceShowsFaultsAndTheEmptyReply) {
   viRead(vi, buffer, 100, &sent);
   viRead(vi, buffer, 100, &sent);
   viClose(vi);
-  EXPECT_EQ(read_file(trace_path()), "viOpenDefaultRM() = 0x00000000 rm=1\n"
-                                     "viOpen(1, \"GPIB0::17::INSTR\", 0, 0) = 0x3FFF0006 vi=2\n"
-                                     "viWrite(2, \"XXCMD?\\n\" END, 7) = 0x00000000 sent=7\n"
-                                     "viRead(2, 100) = 0x00000000 \"\" END\n"
-                                     "viRead(2, 100) = 0xBFFF00A6\n"
-                                     "viClose(2) = 0xBFFF003E\n");
+  EXPECT_EQ(read_file(trace_path()), marked("viOpenDefaultRM() = 0x00000000 rm=1\n"
+                                            "viOpen(1, \"GPIB0::17::INSTR\", 0, 0) = 0x3FFF0006 vi=2\n"
+                                            "viWrite(2, \"XXCMD?\\n\" END, 7) = 0x00000000 sent=7\n"
+                                            "viRead(2, 100) = 0x00000000 \"\" END\n"
+                                            "viRead(2, 100) = 0xBFFF00A6\n"
+                                            "viClose(2) = 0xBFFF003E\n"));
+}
+
+TEST_F(VisaTest, TraceShowsLookupsAttributesAndEvents) {
+  configure("trace = " + trace_path() + "\n[GPIB0::17::INSTR]\n[GPIB0::5::INSTR]\n");
+  ViSession rm = VI_NULL;
+  ViSession vi = VI_NULL;
+  viOpenDefaultRM(&rm);
+  ViFindList list = VI_NULL;
+  ViChar text[VI_FIND_BUFLEN];
+  viFindRsrc(rm, "?*::INSTR", &list, nullptr, text);
+  viFindNext(list, text);
+  viFindNext(list, text);
+  viClose(list);
+  viFindRsrc(rm, "*", &list, nullptr, text);
+  ViUInt16 type = 0;
+  ViUInt16 board = 0;
+  viParseRsrc(rm, "GPIB::17", &type, &board);
+  viParseRsrcEx(rm, "gpib0::17::0", &type, &board, text, text + 100, text + 200);
+  viOpen(rm, "GPIB::17", VI_NO_LOCK, 0, &vi);
+  ViUInt32 timeout = 0;
+  viGetAttribute(vi, VI_ATTR_TMO_VALUE, &timeout);
+  viGetAttribute(vi, VI_ATTR_RSRC_NAME, text);
+  viSetAttribute(vi, VI_ATTR_TERMCHAR_EN, VI_TRUE);
+  viStatusDesc(vi, VI_ERROR_TMO, text);
+  viDisableEvent(vi, VI_ALL_ENABLED_EVENTS, VI_ALL_MECH);
+  viDiscardEvents(vi, VI_ALL_ENABLED_EVENTS, VI_ALL_MECH);
+  viClose(VI_NULL);
+  EXPECT_EQ(read_file(trace_path()),
+            marked("viOpenDefaultRM() = 0x00000000 rm=1\n"
+                   "viFindRsrc(1, \"?*::INSTR\") = 0x00000000 list=2 count=2 \"GPIB0::17::INSTR\"\n"
+                   "viFindNext(2) = 0x00000000 \"GPIB0::5::INSTR\"\n"
+                   "viFindNext(2) = 0xBFFF0011\n"
+                   "viClose(2) = 0x00000000\n"
+                   "viFindRsrc(1, \"*\") = 0xBFFF0010\n"
+                   "viParseRsrc(1, \"GPIB::17\") = 0x00000000 type=1 board=0\n"
+                   "viParseRsrcEx(1, \"gpib0::17::0\") = 0x00000000 type=1 board=0 class=\"INSTR\" "
+                   "name=\"GPIB0::17::0::INSTR\"\n"
+                   "viOpen(1, \"GPIB::17\", 0, 0) = 0x00000000 vi=3\n"
+                   "viGetAttribute(3, VI_ATTR_TMO_VALUE) = 0x00000000 2000\n"
+                   "viGetAttribute(3, VI_ATTR_RSRC_NAME) = 0x00000000 \"GPIB0::17::INSTR\"\n"
+                   "viSetAttribute(3, VI_ATTR_TERMCHAR_EN, 1) = 0x00000000\n"
+                   "viStatusDesc(3, 0xBFFF0015) = 0x00000000\n"
+                   "viDisableEvent(3, 0x3FFF7FFF, 65535) = 0x3FFF0003\n"
+                   "viDiscardEvents(3, 0x3FFF7FFF, 65535) = 0x3FFF0004\n"
+                   "viClose(0) = 0x3FFF0082\n"));
+}
+
+TEST_F(VisaTest, ProcessesSharingATraceAppendTheirOwnMarkedLines) {
+  // Another process's record is already there; a second process loads the
+  // same configuration while the first one writes.
+  std::ofstream(trace_path()) << "earlier\n";
+  configure("trace = " + trace_path() + "\n[GPIB0::17::INSTR]\n");
+  const ViSession vi = open_instrument();
+  constexpr int rounds = 2000;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    kesvisa_reset();
+    ViSession rm = VI_NULL;
+    ViSession own = VI_NULL;
+    viOpenDefaultRM(&rm);
+    viOpen(rm, test_resource, VI_NO_LOCK, 0, &own);
+    for (int i = 0; i < rounds; ++i) {
+      viSetAttribute(own, VI_ATTR_TMO_VALUE, 2222);
+    }
+    _exit(0);
+  }
+  for (int i = 0; i < rounds; ++i) {
+    viSetAttribute(vi, VI_ATTR_TMO_VALUE, 1111);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  const std::string parent_line = marked("viSetAttribute(2, VI_ATTR_TMO_VALUE, 1111) = 0x00000000\n");
+  const std::string child_line = marked("viSetAttribute(2, VI_ATTR_TMO_VALUE, 2222) = 0x00000000\n", child);
+  const std::string opened =
+      "viOpenDefaultRM() = 0x00000000 rm=1\nviOpen(1, \"GPIB0::17::INSTR\", 0, 0) = 0x00000000 vi=2\n";
+  std::istringstream in(read_file(trace_path()));
+  std::string line;
+  ASSERT_TRUE(std::getline(in, line));
+  EXPECT_EQ(line, "earlier");
+  std::string head;
+  for (int i = 0; i < 2 && std::getline(in, line); ++i) {
+    head += line + "\n";
+  }
+  EXPECT_EQ(head, marked(opened));
+  int from_parent = 0;
+  int from_child = 0;
+  std::string child_opened;
+  while (std::getline(in, line)) {
+    line += "\n";
+    if (line == parent_line) {
+      ++from_parent;
+    } else if (line == child_line) {
+      ++from_child;
+    } else if (child_opened.size() < marked(opened, child).size()) {
+      child_opened += line;
+    } else {
+      ADD_FAILURE() << "a broken or foreign line: " << line;
+    }
+  }
+  EXPECT_EQ(from_parent, rounds);
+  EXPECT_EQ(from_child, rounds);
+  EXPECT_EQ(child_opened, marked(opened, child));
 }
 
 } // namespace

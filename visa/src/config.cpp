@@ -21,7 +21,25 @@ instrument::~instrument() {
 
 instrument* configuration::find(std::string_view canonical) const {
   for (const auto& inst : instruments) {
-    if (inst->resource == canonical) {
+    if (inst->name.canonical == canonical) {
+      return inst.get();
+    }
+  }
+  return nullptr;
+}
+
+instrument* configuration::find(const resource_name& name) const {
+  if (instrument* inst = find(name.canonical)) {
+    return inst;
+  }
+  if (name.secondary != 0) {
+    return nullptr;
+  }
+  // PyVISA 1.11 writes every GPIB name it opens with secondary address 0.
+  for (const auto& inst : instruments) {
+    const resource_name& declared = inst->name;
+    if (declared.secondary == VI_NO_SEC_ADDR && declared.interface_name == name.interface_name &&
+        declared.primary == name.primary) {
       return inst.get();
     }
   }
@@ -158,21 +176,22 @@ private:
   }
 
   bool begin_section(std::string_view name) {
-    auto canonical = canonical_resource(name);
-    if (!canonical) {
-      return fail(quoted(name) + " is not a resource name of the form NAME::N::INSTR");
+    auto parsed = parse_resource(name);
+    if (!parsed) {
+      return fail(quoted(name) + " is not a resource name of the form NAME[BOARD]::ADDRESS[::SECONDARY][::INSTR]");
     }
-    if (config_.find(*canonical) != nullptr) {
+    if (config_.find(parsed->canonical) != nullptr) {
       return fail(quoted(name) + " is declared twice");
     }
     auto inst = std::make_unique<instrument>();
-    inst->resource = std::move(*canonical);
+    inst->name = std::move(*parsed);
     inst->sim = sim_create();
     if (inst->sim == nullptr) {
       return fail("the simulated instrument could not be created");
     }
     section_ = inst.get();
     section_line_ = line_;
+    key_lines_.clear();
     config_.instruments.push_back(std::move(inst));
     return true;
   }
@@ -185,9 +204,17 @@ private:
     const int result = sim_start(section_->sim, err, sizeof err);
     section_ = nullptr;
     if (result != 0) {
-      return fail_at(section_line_, err[0] != '\0' ? err : "the simulated instrument could not start");
+      return fail_at(line_of_key_in(err), err[0] != '\0' ? err : "the simulated instrument could not start");
     }
     return true;
+  }
+
+  // The instrument names the key its start failed on first ("state ...:
+  // reason"); the error points at that key's line, else at the section's.
+  size_t line_of_key_in(std::string_view reason) const {
+    const std::string_view key = reason.substr(0, reason.find_first_of(" :"));
+    const auto it = key_lines_.find(std::string(key));
+    return it != key_lines_.end() ? it->second : section_line_;
   }
 
   bool global_key(std::string_view key, std::string_view value) {
@@ -244,6 +271,7 @@ private:
     const std::string v(value);
     switch (sim_configure(section_->sim, k.c_str(), v.c_str(), err, sizeof err)) {
     case 0:
+      key_lines_[k] = line_;
       return true;
     case 1:
       if (key == "fail") {
@@ -303,6 +331,7 @@ private:
   size_t line_ = 0;
   instrument* section_ = nullptr;
   size_t section_line_ = 0;
+  std::map<std::string, size_t> key_lines_; // the section's instrument keys, each at its last line
   bool scale_seen_ = false;
   size_t trace_line_ = 0;
   size_t error_line_ = 0;

@@ -4,6 +4,8 @@
 
 #include <sim.h>
 
+#include <cstring>
+
 using namespace kesvisa;
 
 namespace {
@@ -20,14 +22,50 @@ bool reach_bus(instrument& inst) {
   return !inst.cable_set || inst.transactions <= inst.cable;
 }
 
-const char* attribute_name(ViAttr attr) {
+struct attribute_entry {
+  ViAttr attr;
+  const char* name;
+};
+
+constexpr attribute_entry attribute_names[] = {
+    {VI_ATTR_SEND_END_EN, "VI_ATTR_SEND_END_EN"},
+    {VI_ATTR_TMO_VALUE, "VI_ATTR_TMO_VALUE"},
+    {VI_ATTR_TERMCHAR, "VI_ATTR_TERMCHAR"},
+    {VI_ATTR_TERMCHAR_EN, "VI_ATTR_TERMCHAR_EN"},
+    {VI_ATTR_RSRC_NAME, "VI_ATTR_RSRC_NAME"},
+    {VI_ATTR_RSRC_CLASS, "VI_ATTR_RSRC_CLASS"},
+    {VI_ATTR_RSRC_LOCK_STATE, "VI_ATTR_RSRC_LOCK_STATE"},
+    {VI_ATTR_RM_SESSION, "VI_ATTR_RM_SESSION"},
+    {VI_ATTR_INTF_TYPE, "VI_ATTR_INTF_TYPE"},
+    {VI_ATTR_INTF_NUM, "VI_ATTR_INTF_NUM"},
+    {VI_ATTR_GPIB_PRIMARY_ADDR, "VI_ATTR_GPIB_PRIMARY_ADDR"},
+    {VI_ATTR_GPIB_SECONDARY_ADDR, "VI_ATTR_GPIB_SECONDARY_ADDR"},
+};
+
+void add_attribute(trace_line& line, ViAttr attr) {
+  for (const auto& entry : attribute_names) {
+    if (entry.attr == attr) {
+      line.add("%s", entry.name);
+      return;
+    }
+  }
+  line.add("0x%08X", static_cast<unsigned>(attr));
+}
+
+// The attributes an instrument session only shows.
+bool read_only(ViAttr attr) {
   switch (attr) {
-  case VI_ATTR_SEND_END_EN:
-    return "VI_ATTR_SEND_END_EN";
-  case VI_ATTR_TMO_VALUE:
-    return "VI_ATTR_TMO_VALUE";
+  case VI_ATTR_RSRC_NAME:
+  case VI_ATTR_RSRC_CLASS:
+  case VI_ATTR_RSRC_LOCK_STATE:
+  case VI_ATTR_RM_SESSION:
+  case VI_ATTR_INTF_TYPE:
+  case VI_ATTR_INTF_NUM:
+  case VI_ATTR_GPIB_PRIMARY_ADDR:
+  case VI_ATTR_GPIB_SECONDARY_ADDR:
+    return true;
   default:
-    return nullptr;
+    return false;
   }
 }
 
@@ -35,15 +73,22 @@ ViStatus set_attribute(session* s, ViAttr attr, ViAttrState value) {
   if (s == nullptr) {
     return VI_ERROR_INV_OBJECT;
   }
-  if (s->inst == nullptr) {
-    return VI_ERROR_NSUP_ATTR; // the resource manager has neither attribute
+  if (s->kind != session_kind::instrument) {
+    return VI_ERROR_NSUP_ATTR; // the resource manager and find lists have none of them
   }
   switch (attr) {
   case VI_ATTR_SEND_END_EN:
+  case VI_ATTR_TERMCHAR_EN:
     if (value != VI_FALSE && value != VI_TRUE) {
       return VI_ERROR_NSUP_ATTR_STATE;
     }
-    s->send_end = value == VI_TRUE;
+    (attr == VI_ATTR_SEND_END_EN ? s->send_end : s->termchar_en) = value == VI_TRUE;
+    return VI_SUCCESS;
+  case VI_ATTR_TERMCHAR:
+    if (value > 0xFF) {
+      return VI_ERROR_NSUP_ATTR_STATE;
+    }
+    s->termchar = static_cast<ViUInt8>(value);
     return VI_SUCCESS;
   case VI_ATTR_TMO_VALUE:
     if (value > 0xFFFFFFFFULL) {
@@ -52,7 +97,89 @@ ViStatus set_attribute(session* s, ViAttr attr, ViAttrState value) {
     s->timeout_ms = static_cast<ViUInt32>(value);
     return VI_SUCCESS;
   default:
-    return VI_ERROR_NSUP_ATTR;
+    return read_only(attr) ? VI_ERROR_ATTR_READONLY : VI_ERROR_NSUP_ATTR;
+  }
+}
+
+// An attribute's value as viGetAttribute stores it: a number of its own
+// width, or a string.
+struct attribute_value {
+  ViStatus status = VI_SUCCESS;
+  uint64_t number = 0;
+  size_t width = 0; // bytes of number to store; 0 for a string
+  const std::string* text = nullptr;
+};
+
+attribute_value failed(ViStatus status) {
+  attribute_value v;
+  v.status = status;
+  return v;
+}
+
+template <typename T> attribute_value number_of(uint64_t value) { return {VI_SUCCESS, value, sizeof(T), nullptr}; }
+
+attribute_value get_attribute(const session* s, ViAttr attr) {
+  static const std::string instr = "INSTR";
+  if (s == nullptr) {
+    return failed(VI_ERROR_INV_OBJECT);
+  }
+  if (s->kind != session_kind::instrument) {
+    return failed(VI_ERROR_NSUP_ATTR);
+  }
+  const resource_name& name = s->inst->name;
+  switch (attr) {
+  case VI_ATTR_SEND_END_EN:
+    return number_of<ViBoolean>(s->send_end ? VI_TRUE : VI_FALSE);
+  case VI_ATTR_TERMCHAR_EN:
+    return number_of<ViBoolean>(s->termchar_en ? VI_TRUE : VI_FALSE);
+  case VI_ATTR_TERMCHAR:
+    return number_of<ViUInt8>(s->termchar);
+  case VI_ATTR_TMO_VALUE:
+    return number_of<ViUInt32>(s->timeout_ms);
+  case VI_ATTR_RSRC_NAME:
+    return {VI_SUCCESS, 0, 0, &name.canonical};
+  case VI_ATTR_RSRC_CLASS:
+    return {VI_SUCCESS, 0, 0, &instr};
+  case VI_ATTR_RSRC_LOCK_STATE:
+    return number_of<ViAccessMode>(VI_NO_LOCK);
+  case VI_ATTR_RM_SESSION:
+    return number_of<ViSession>(s->rm);
+  case VI_ATTR_INTF_TYPE:
+    return number_of<ViUInt16>(VI_INTF_GPIB);
+  case VI_ATTR_INTF_NUM:
+    return number_of<ViUInt16>(name.board);
+  case VI_ATTR_GPIB_PRIMARY_ADDR:
+    return number_of<ViUInt16>(name.primary);
+  case VI_ATTR_GPIB_SECONDARY_ADDR:
+    return number_of<ViUInt16>(name.secondary);
+  default:
+    return failed(VI_ERROR_NSUP_ATTR);
+  }
+}
+
+void store(void* out, const attribute_value& v) {
+  if (v.text != nullptr) {
+    const size_t n = v.text->size() < VI_FIND_BUFLEN - 1 ? v.text->size() : VI_FIND_BUFLEN - 1;
+    std::memcpy(out, v.text->data(), n);
+    static_cast<char*>(out)[n] = '\0';
+    return;
+  }
+  switch (v.width) {
+  case 1: {
+    const auto x = static_cast<uint8_t>(v.number);
+    std::memcpy(out, &x, 1);
+    break;
+  }
+  case 2: {
+    const auto x = static_cast<uint16_t>(v.number);
+    std::memcpy(out, &x, 2);
+    break;
+  }
+  default: {
+    const auto x = static_cast<uint32_t>(v.number);
+    std::memcpy(out, &x, 4);
+    break;
+  }
   }
 }
 
@@ -61,13 +188,35 @@ ViStatus bus_session(const session* s, const void* buffer, ViUInt32 count) {
   if (s == nullptr) {
     return VI_ERROR_INV_OBJECT;
   }
-  if (s->inst == nullptr) {
+  if (s->kind != session_kind::instrument) {
     return VI_ERROR_NSUP_OPER;
   }
   if (buffer == nullptr && count > 0) {
     return VI_ERROR_USER_BUF;
   }
   return VI_SUCCESS;
+}
+
+// The reply up to and with the termination character, the room's worth, or
+// the whole reply, whichever is shortest: byte by byte, so that what follows
+// the character stays for the next read. False when no reply is waiting.
+bool take_to_termchar(const session& s, ViByte* buf, ViUInt32 room, ViUInt32& got, bool& end, bool& term) {
+  got = 0;
+  while (got < room) {
+    uint32_t n = 0;
+    if (!sim_take_reply(s.inst->sim, buf + got, 1, &n, &end)) {
+      return got > 0;
+    }
+    got += n;
+    if (end) {
+      return true;
+    }
+    if (n == 1 && buf[got - 1] == s.termchar) {
+      term = true;
+      return true;
+    }
+  }
+  return true;
 }
 
 } // namespace
@@ -79,15 +228,42 @@ ViStatus viSetAttribute(ViObject vi, ViAttr attr, ViAttrState value) {
     const ViStatus status = set_attribute(l.find(vi), attr, value);
     trace_line line;
     line.add("viSetAttribute(%u, ", static_cast<unsigned>(vi));
-    if (const char* name = attribute_name(attr)) {
-      line.add("%s", name);
-    } else {
-      line.add("0x%08X", static_cast<unsigned>(attr));
-    }
+    add_attribute(line, attr);
     line.add(", %llu) = ", static_cast<unsigned long long>(value));
     line.add_status(status);
     l.config.trace.write(line);
     return status;
+  } catch (...) {
+    return VI_ERROR_SYSTEM_ERROR;
+  }
+}
+
+ViStatus viGetAttribute(ViObject vi, ViAttr attrName, void* attrValue) {
+  try {
+    library& l = lib();
+    std::lock_guard guard(l.lock);
+    attribute_value value = get_attribute(l.find(vi), attrName);
+    if (value.status == VI_SUCCESS && attrValue == nullptr) {
+      value.status = VI_ERROR_USER_BUF;
+    }
+    if (value.status == VI_SUCCESS) {
+      store(attrValue, value);
+    }
+    trace_line line;
+    line.add("viGetAttribute(%u, ", static_cast<unsigned>(vi));
+    add_attribute(line, attrName);
+    line.add(") = ");
+    line.add_status(value.status);
+    if (value.status == VI_SUCCESS) {
+      if (value.text != nullptr) {
+        line.add(" ");
+        line.add_text(value.text->c_str());
+      } else {
+        line.add(" %llu", static_cast<unsigned long long>(value.number));
+      }
+    }
+    l.config.trace.write(line);
+    return value.status;
   } catch (...) {
     return VI_ERROR_SYSTEM_ERROR;
   }
@@ -151,11 +327,19 @@ ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 count, ViPUInt32 ret_count) {
       } else if (!reach_bus(*s->inst)) {
         status = VI_ERROR_CONN_LOST;
       } else {
-        ViByte spare = 0; // room for nothing, where the caller gave no buffer
-        uint32_t taken = 0;
-        if (sim_take_reply(s->inst->sim, buf != nullptr ? buf : &spare, count, &taken, &end)) {
+        bool replied = false;
+        bool term = false;
+        if (s->termchar_en && count > 0) {
+          replied = take_to_termchar(*s, buf, count, got, end, term);
+        } else {
+          ViByte spare = 0; // room for nothing, where the caller gave no buffer
+          uint32_t taken = 0;
+          replied = sim_take_reply(s->inst->sim, buf != nullptr ? buf : &spare, count, &taken, &end);
           got = taken < count ? taken : count;
-          status = end ? VI_SUCCESS : VI_SUCCESS_MAX_CNT;
+        }
+        if (replied) {
+          // END decides over the termination character when both came.
+          status = end ? VI_SUCCESS : term ? VI_SUCCESS_TERM_CHAR : VI_SUCCESS_MAX_CNT;
         } else {
           wait_scaled(s->timeout_ms, l.config.timeout_scale);
           status = VI_ERROR_TMO;

@@ -36,8 +36,18 @@ struct fault {
 // First fault that matches the call numbered count, if any.
 const fault* find_fault(const std::vector<fault>& faults, call which, uint64_t count);
 
+// A resource string taken apart: "GPIB0::17::INSTR", "GPIB::17",
+// "GPIB0::17::0::INSTR", ...
+struct resource_name {
+  std::string canonical;      // the form every name of the resource shares, see parse_resource
+  std::string interface_name; // "GPIB0": the interface's letters in capitals and its board number
+  uint16_t board = 0;
+  uint16_t primary = 0;
+  uint16_t secondary = VI_NO_SEC_ADDR;
+};
+
 struct instrument {
-  std::string resource; // canonical form, see canonical_resource
+  resource_name name; // as its section declares it
   sim_instrument* sim = nullptr;
   std::vector<fault> faults;
   bool cable_set = false;
@@ -55,6 +65,7 @@ struct instrument {
 // nothing.
 class trace_line {
 public:
+  static constexpr size_t capacity = 1024; // with the newline and a terminating NUL
   [[gnu::format(printf, 2, 3)]] void add(const char* format, ...);
   void add_status(ViStatus status);
   // Bytes as a quoted string, or as their count and CRC when long or binary.
@@ -69,7 +80,7 @@ public:
 private:
   void put(char c);
   void put_escaped(uint8_t byte);
-  char buffer_[1024]{};
+  char buffer_[capacity]{};
   size_t length_ = 0;
 };
 
@@ -82,11 +93,13 @@ public:
   trace_file& operator=(const trace_file&) = delete;
   ~trace_file() { close(); }
 
-  // Creates or truncates the file.
+  // Opens the file for appending, creating it if need be: processes that
+  // share a trace never erase each other's lines.
   bool open(const std::string& path, std::string& reason);
   void close();
   bool on() const { return fd_ >= 0; }
-  // Writes the line and its newline in one go, so a killed run keeps it.
+  // Writes the process's mark, the line and its newline in one write, so a
+  // killed run keeps it and lines of processes never interleave.
   void write(trace_line& line);
 
 private:
@@ -100,16 +113,26 @@ struct configuration {
   double timeout_scale = 1.0;
   trace_file trace; // opened at load when trace_path is set
   instrument* find(std::string_view canonical) const;
+  // The instrument a name opens: the section of the same canonical name,
+  // or for secondary address 0 the section without one when no section
+  // declares 0 (see README.md).
+  instrument* find(const resource_name& name) const;
 };
 
 // Reads the configuration file at path into out. On a fault prints one line
 // "kesvisa: FILE[:LINE]: reason" on standard error and returns false.
 bool load_configuration(const char* path, configuration& out);
 
-// "NAME::N::INSTR" in the form every name of the same resource shares
-// (interface name in capitals, address without leading zeros), or nothing
-// when text is not a resource string of that form.
-std::optional<std::string> canonical_resource(std::string_view text);
+// A resource string NAME[BOARD]::PRIMARY[::SECONDARY][::INSTR] taken apart,
+// or nothing when text is not one.
+std::optional<resource_name> parse_resource(std::string_view text);
+
+// Whether name matches a VISA resource expression ("?*::INSTR"); nothing
+// when the expression is not one the library understands.
+std::optional<bool> resource_matches(std::string_view expression, std::string_view name);
+
+// The standard's description of a status, or null when it is not known.
+const char* status_description(ViStatus status);
 
 // A status written as a decimal or 0x hexadecimal number or as a VI_ name.
 std::optional<ViStatus> parse_status(std::string_view text);
@@ -117,11 +140,20 @@ std::optional<ViStatus> parse_status(std::string_view text);
 // Waits milliseconds × scale, really; VI_TMO_INFINITE waits for ever.
 void wait_scaled(ViUInt32 milliseconds, double scale);
 
+enum class session_kind : uint8_t { resource_manager, instrument, find_list };
+
 struct session {
-  instrument* inst = nullptr; // null for the resource manager
+  session_kind kind = session_kind::resource_manager;
+  instrument* inst = nullptr; // set for instrument sessions only
   ViSession rm = VI_NULL;     // the resource manager it was opened through
   bool send_end = true;
   ViUInt32 timeout_ms = 2000;
+  ViUInt8 termchar = '\n';
+  bool termchar_en = false;
+  // A find list: the names found and how many viFindRsrc and viFindNext
+  // gave out so far.
+  std::vector<std::string> found;
+  size_t given = 0;
 };
 
 enum class load_state : uint8_t { unloaded, loaded, failed };

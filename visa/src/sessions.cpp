@@ -109,15 +109,15 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
     std::lock_guard guard(l.lock);
     const session* rm = l.find(sesn);
     ViStatus status = VI_SUCCESS;
-    if (rm == nullptr || rm->inst != nullptr) {
+    if (rm == nullptr || rm->kind != session_kind::resource_manager) {
       status = VI_ERROR_INV_OBJECT;
     } else if (vi == nullptr) {
       status = VI_ERROR_USER_BUF;
     } else {
       *vi = VI_NULL;
-      const auto canonical = name != nullptr ? canonical_resource(name) : std::nullopt;
-      instrument* inst = canonical ? l.config.find(*canonical) : nullptr;
-      if (!canonical) {
+      const auto parsed = name != nullptr ? parse_resource(name) : std::nullopt;
+      instrument* inst = parsed ? l.config.find(*parsed) : nullptr;
+      if (!parsed) {
         status = VI_ERROR_INV_RSRC_NAME;
       } else if (inst == nullptr) {
         status = VI_ERROR_RSRC_NFOUND;
@@ -127,6 +127,7 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
         status = f != nullptr ? f->status : VI_SUCCESS;
         if (status >= VI_SUCCESS) {
           session s;
+          s.kind = session_kind::instrument;
           s.inst = inst;
           s.rm = sesn;
           *vi = l.new_session(s);
@@ -154,9 +155,13 @@ ViStatus viClose(ViObject vi) {
     std::lock_guard guard(l.lock);
     session* s = l.find(vi);
     ViStatus status = VI_SUCCESS;
-    if (s == nullptr) {
+    if (vi == VI_NULL) {
+      status = VI_WARN_NULL_OBJECT; // closing nothing is harmless, as VISA has it
+    } else if (s == nullptr) {
       status = VI_ERROR_INV_OBJECT;
-    } else if (s->inst != nullptr) {
+    } else if (s->kind == session_kind::find_list) {
+      l.sessions.erase(vi);
+    } else if (s->kind == session_kind::instrument) {
       const auto count = ++s->inst->calls[static_cast<size_t>(call::close)];
       const fault* f = find_fault(s->inst->faults, call::close, count);
       if (f != nullptr) {
@@ -180,6 +185,51 @@ ViStatus viClose(ViObject vi) {
   }
 }
 
+namespace {
+
+// No event can be enabled on the stand-in: disabling finds each disabled
+// already and discarding finds each queue empty.
+ViStatus event_call(const char* function, ViSession vi, ViEventType event, ViUInt16 mechanism, ViStatus nothing_to_do) {
+  library& l = lib();
+  std::lock_guard guard(l.lock);
+  const session* s = l.find(vi);
+  ViStatus status = nothing_to_do;
+  const bool known_event = event == VI_ALL_ENABLED_EVENTS || event == VI_EVENT_SERVICE_REQ ||
+                           event == VI_EVENT_IO_COMPLETION || event == VI_EVENT_CLEAR;
+  const bool known_mechanism = mechanism == VI_ALL_MECH || (mechanism != 0 && (mechanism & ~0x7U) == 0);
+  if (s == nullptr || s->kind == session_kind::find_list) {
+    status = VI_ERROR_INV_OBJECT;
+  } else if (!known_event) {
+    status = VI_ERROR_INV_EVENT;
+  } else if (!known_mechanism) {
+    status = VI_ERROR_INV_MECH;
+  }
+  trace_line line;
+  line.add("%s(%u, 0x%08X, %u) = ", function, static_cast<unsigned>(vi), static_cast<unsigned>(event),
+           static_cast<unsigned>(mechanism));
+  line.add_status(status);
+  l.config.trace.write(line);
+  return status;
+}
+
+} // namespace
+
+ViStatus viDisableEvent(ViSession vi, ViEventType eventType, ViUInt16 mechanism) {
+  try {
+    return event_call("viDisableEvent", vi, eventType, mechanism, VI_SUCCESS_EVENT_DIS);
+  } catch (...) {
+    return VI_ERROR_SYSTEM_ERROR;
+  }
+}
+
+ViStatus viDiscardEvents(ViSession vi, ViEventType eventType, ViUInt16 mechanism) {
+  try {
+    return event_call("viDiscardEvents", vi, eventType, mechanism, VI_SUCCESS_QUEUE_EMPTY);
+  } catch (...) {
+    return VI_ERROR_SYSTEM_ERROR;
+  }
+}
+
 void kesvisa_reset() {
   library& l = lib();
   std::lock_guard guard(l.lock);
@@ -193,8 +243,8 @@ sim_instrument* kesvisa_instrument(const char* resource) {
     if (resource == nullptr || l.state != load_state::loaded) {
       return nullptr;
     }
-    const auto canonical = canonical_resource(resource);
-    const instrument* inst = canonical ? l.config.find(*canonical) : nullptr;
+    const auto parsed = parse_resource(resource);
+    const instrument* inst = parsed ? l.config.find(*parsed) : nullptr;
     return inst != nullptr ? inst->sim : nullptr;
   } catch (...) {
     return nullptr;

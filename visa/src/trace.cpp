@@ -126,7 +126,7 @@ trace_file& trace_file::operator=(trace_file&& other) noexcept {
 
 bool trace_file::open(const std::string& path, std::string& reason) {
   close();
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd_ < 0) {
     reason = "cannot write the trace " + path + ": " + std::strerror(errno);
     return false;
@@ -146,19 +146,23 @@ void trace_file::write(trace_line& line) {
     return;
   }
   line.end();
-  const char* p = line.data();
-  size_t left = line.size();
-  while (left > 0) {
-    const ssize_t n = ::write(fd_, p, left);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      return; // a full disk loses trace lines, never the call
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
+  // The process id marks the line: processes may share the file. Asked for
+  // each line, so that a forked child marks its own.
+  char out[32 + trace_line::capacity];
+  const int mark = std::snprintf(out, 32, "%ld ", static_cast<long>(::getpid()));
+  if (mark <= 0 || static_cast<size_t>(mark) + line.size() > sizeof out) {
+    return;
   }
+  std::memcpy(out + mark, line.data(), line.size());
+  const size_t length = static_cast<size_t>(mark) + line.size();
+  // One write to a file opened for appending puts the whole line at its
+  // end; a second write for a short one could land after another process's
+  // line, so a short write (a full disk) loses the rest of the line, never
+  // the call.
+  ssize_t n = 0;
+  do {
+    n = ::write(fd_, out, length);
+  } while (n < 0 && errno == EINTR);
 }
 
 } // namespace kesvisa

@@ -1,0 +1,85 @@
+// kescheck: the command line. Options read as kesload reads them, so that
+// the same -a and -g reach the same instrument.
+#include "kescheck.h"
+
+#include "image.h"
+#include "link.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+constexpr char usage_text[] = "Usage: kescheck [-a gpib_addr] [-g gpib_device] [fw_file]\n"
+                              "       kescheck -l [-g gpib_device]\n"
+                              "Reports the instrument's mode and flash firmware without changing it;\n"
+                              "with fw_file, whether the instrument holds exactly that image.\n"
+                              "  -a <gpib_addr>     GPIB address 0 thru 30 (default 17)\n"
+                              "  -g <gpib_device>   VISA GPIB interface name (default 'GPIB0';\n"
+                              "                     with -l, every GPIB interface)\n"
+                              "  -l                 list the instruments and their operation modes\n"
+                              "Exit status: 0 holds that image (intact firmware), 1 does not or cannot\n"
+                              "be asked, 2 wrong command line.\n";
+
+[[noreturn]] void usage() {
+  report_error("%s", usage_text);
+  std::exit(check_exit_usage);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  int32_t address = 17;
+  const char* interface_name = nullptr;
+  bool address_given = false;
+  bool list = false;
+  int errors = 0;
+
+  opterr = 0;
+  for (int option = getopt(argc, argv, "a:g:l"); option != -1; option = getopt(argc, argv, "a:g:l")) {
+    switch (option) {
+    case 'a':
+      address = gpib_to_int32(optarg);
+      address_given = true;
+      // Read as unsigned, so that every negative address is out of range too.
+      if (static_cast<uint32_t>(address) > gpib_address_max) {
+        report_error("invalid GPIB address %d\n", address);
+        ++errors;
+      }
+      break;
+    case 'g':
+      interface_name = optarg;
+      // A longer name would not fit the resource string.
+      if (std::strlen(optarg) > gpib_interface_name_max) {
+        report_error("invalid GPIB interface name %s\n", optarg);
+        ++errors;
+      }
+      break;
+    case 'l':
+      list = true;
+      break;
+    default:
+      ++errors; // unknown option or missing argument; getopt stays quiet
+      break;
+    }
+  }
+
+  const int operands = argc - optind;
+  // A listing has no one instrument and no image to compare with.
+  if (errors > 0 || operands > 1 || (list && (address_given || operands > 0))) {
+    usage();
+  }
+  if (list) {
+    return list_instruments(interface_name);
+  }
+
+  // The image is checked whole before the instrument is touched, so a
+  // refused file sends nothing.
+  const char* image_path = operands == 1 ? argv[optind] : nullptr;
+  if (image_path != nullptr && load_fw_file_reported(image_path) != fw_load_ok) {
+    return check_exit_failed;
+  }
+  return check_instrument(address, interface_name, image_path != nullptr, image_path);
+}
