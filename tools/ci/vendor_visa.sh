@@ -18,9 +18,9 @@ cp visa/include/visa.h "$vendor/include/acme/visa.h"
 cp "$standin_build/lib/libvisa.so" "$vendor/lib64/libvisa64.so"
 patchelf --set-soname libvisa64.so "$vendor/lib64/libvisa64.so"
 
-cmake -S . -B "$build" -DVISA_ROOT="$vendor" -DKESLOAD_WERROR=ON | tee "$build.configure.log"
+cmake -S . -B "$build" -DVISA_ROOT="$vendor" -DKESLOAD_WERROR=ON | tee "$vendor/configure.log"
 grep -F -- "-- kesload links the machine's VISA: $vendor/lib64/libvisa64.so (visa.h in $vendor/include/acme)" \
-  "$build.configure.log"
+  "$vendor/configure.log"
 cmake --build "$build" -j"$(nproc)"
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
 
