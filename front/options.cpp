@@ -5,7 +5,6 @@
 #include "update.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <unistd.h>
 
 int32_t gpib_address = 17;
@@ -41,20 +40,11 @@ void parse_options(int argc, char** argv) {
   for (int option = getopt(argc, argv, "vg:a:n"); option != -1; option = getopt(argc, argv, "vg:a:n")) {
     switch (option) {
     case 'a':
-      gpib_address = gpib_to_int32(optarg);
-      // Read as unsigned, so that every negative address is out of range too.
-      if (static_cast<uint32_t>(gpib_address) > gpib_address_max) {
-        report_error("invalid GPIB address %d\n", gpib_address);
-        ++errors;
-      }
+      errors += gpib_option_address(optarg, &gpib_address) ? 0 : 1;
       break;
     case 'g':
       interface_name = optarg;
-      // A longer name would not fit the resource string.
-      if (std::strlen(optarg) > gpib_interface_name_max) {
-        report_error("invalid GPIB interface name %s\n", optarg);
-        ++errors;
-      }
+      errors += gpib_option_interface(optarg) ? 0 : 1;
       break;
     case 'n':
       reboot_after = false;

@@ -114,6 +114,34 @@ int32_t gpib_send_end(const char* text, int32_t end_flag) {
   return 0;
 }
 
+int32_t gpib_send_format(const char* format, ...) {
+  std::array<char, 100> command{};
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(command.data(), command.size(), format, args);
+  va_end(args);
+  return gpib_send(command.data());
+}
+
+bool gpib_option_address(const char* text, int32_t* address) {
+  *address = gpib_to_int32(text);
+  // Read as unsigned, so that every negative address is out of range too.
+  if (static_cast<uint32_t>(*address) > gpib_address_max) {
+    report_error("invalid GPIB address %d\n", *address);
+    return false;
+  }
+  return true;
+}
+
+bool gpib_option_interface(const char* name) {
+  // A longer name would not fit the resource string.
+  if (std::strlen(name) > gpib_interface_name_max) {
+    report_error("invalid GPIB interface name %s\n", name);
+    return false;
+  }
+  return true;
+}
+
 int32_t gpib_send_block(const uint8_t* data, uint32_t length, int32_t end_flag) {
   if (data == nullptr) {
     report_error(" SYSTEM: null pointer\n");

@@ -29,6 +29,8 @@ inline constexpr char gpib_cmd_mode[] = "XXCMD?\n";
 int32_t gpib_send(const char* text);
 int32_t gpib_send_end(const char* text, int32_t end_flag);
 int32_t gpib_send_block(const uint8_t* data, uint32_t length, int32_t end_flag);
+// Formats a command into a 100-character buffer and sends it with END.
+[[gnu::format(printf, 1, 2)]] int32_t gpib_send_format(const char* format, ...);
 int32_t gpib_uint32(uint32_t* value);
 int32_t gpib_int32(int32_t* value);
 uint32_t gpib_opc();
@@ -41,6 +43,13 @@ int32_t query_mode();
 // is 4294967295 and a minus before a magnitude beyond 32 bits gives 1.
 uint32_t gpib_to_uint32(const char* text);
 int32_t gpib_to_int32(const char* text);
+
+// The -a and -g options of the programs, as kesload reads them: the address
+// in the reply number syntax, 0 to 30; the interface name short enough for
+// the resource string. Each prints its message ("invalid GPIB address %d",
+// "invalid GPIB interface name %s") and returns false when refused.
+bool gpib_option_address(const char* text, int32_t* address);
+bool gpib_option_interface(const char* name);
 
 // A failure message on standard error, after flushing standard output so that
 // both keep their order in a shared log.

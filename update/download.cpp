@@ -6,7 +6,7 @@
 #include "update.h"
 
 int32_t fill_target_ram() {
-  phase_send(cmd_fill, staging_address, staging_size, staging_fill);
+  gpib_send_format(cmd_fill, staging_address, staging_size, staging_fill);
   return 0;
 }
 
@@ -16,7 +16,7 @@ int32_t download_image() {
   const uint32_t length = fw_get_length();
 
   gpib_opc(); // the first wait for the instrument after the fill
-  phase_send(cmd_download, staging_address, remaining);
+  gpib_send_format(cmd_download, staging_address, remaining);
   phase_progress("Transfering data ( %d Blocks )     ", static_cast<int>(phase_block_count(remaining)));
   // The blocks go straight from the image buffer; only the last carries END,
   // so the instrument sees the file as one message.

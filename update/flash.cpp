@@ -19,7 +19,7 @@ int32_t erase_flash() {
   phase_progress("Erase Flash ROM ( %d Sectos )      ", static_cast<int>(sectors));
   for (uint32_t sector = 0; sector < sectors; ++sector) {
     phase_dot();
-    phase_send(cmd_erase, sector);
+    gpib_send_format(cmd_erase, sector);
     const int32_t result = phase_read_code(" erase failed, %d\n");
     if (result != 0) {
       return result;
@@ -38,7 +38,7 @@ int32_t program_flash() {
   for (uint32_t remaining = size; remaining != 0;) {
     const uint32_t block = std::min<uint32_t>(remaining, transfer_block);
     phase_dot();
-    phase_send(cmd_program, source, block, destination);
+    gpib_send_format(cmd_program, source, block, destination);
     const int32_t result = phase_read_code("programming failed, %d\n");
     if (result != 0) {
       return result;

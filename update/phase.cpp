@@ -3,18 +3,8 @@
 #include "link.h"
 #include "update.h"
 
-#include <array>
 #include <cstdarg>
 #include <cstdio>
-
-void phase_send(const char* format, ...) {
-  std::array<char, 100> command{};
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(command.data(), command.size(), format, args);
-  va_end(args);
-  gpib_send(command.data());
-}
 
 void phase_progress(const char* format, ...) {
   if (!verbose) {
@@ -45,15 +35,14 @@ int32_t phase_read_code(const char* failure_format) {
   return 0;
 }
 
-int32_t phase_check_crc(uint32_t stored_at, uint32_t start, uint32_t length, uint32_t file_word,
-                        const char* failure) {
+int32_t phase_check_crc(uint32_t stored_at, uint32_t start, uint32_t length, uint32_t file_word, const char* failure) {
   uint32_t stored = 0;
   uint32_t calculated = 0;
-  phase_send(cmd_read_word, stored_at);
+  gpib_send_format(cmd_read_word, stored_at);
   if (gpib_uint32(&stored) != 0) {
     return 1;
   }
-  phase_send(cmd_crc, start, length);
+  gpib_send_format(cmd_crc, start, length);
   if (gpib_uint32(&calculated) != 0) {
     return 1;
   }

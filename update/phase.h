@@ -3,9 +3,6 @@
 
 #include <cstdint>
 
-// Formats a command into a 100-character buffer and sends it with END.
-[[gnu::format(printf, 1, 2)]] void phase_send(const char* format, ...);
-
 // How many 64 KiB transfer blocks a file of size bytes takes.
 constexpr uint32_t phase_block_count(uint32_t size) { return (size + 0xFFFFU) >> 16; }
 

@@ -5,21 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <sstream>
 #include <unistd.h>
 
 namespace {
 
 constexpr uint32_t image_size = 150064; // three blocks, three sectors
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    lines.push_back(line);
-  }
-  return lines;
-}
 
 bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
@@ -44,8 +34,8 @@ TEST_P(Signals, EndTheRunOnlyBetweenTransactions) {
     kill(program.pid, signal);
   }
   const program_run run = finish_program(program);
-  const std::string trace = read_file(b.trace);
-  const std::vector<std::string> lines = lines_of(trace);
+  const std::string trace = read_trace(b.trace);
+  const std::vector<std::string> lines = split_lines(trace);
   if (c.status == -1) {
     EXPECT_EQ(run.signal, c.signals.back());
     EXPECT_EQ(run.err, "");

@@ -130,6 +130,15 @@ std::string read_file(const std::string& path) {
   return contents.str();
 }
 
+std::vector<std::string> split_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
 void write_file(const std::string& path, const std::string& contents) {
   std::ofstream(path, std::ios::binary) << contents;
 }

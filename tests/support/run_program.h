@@ -52,6 +52,8 @@ program_run run_program_merged(const std::string& path, const std::vector<std::s
 bool wait_for_text(const std::string& path, const std::string& text, int timeout_ms = 20000);
 
 std::string read_file(const std::string& path);
+// The lines of text, without their line feeds.
+std::vector<std::string> split_lines(const std::string& text);
 void write_file(const std::string& path, const std::string& contents);
 
 // A fresh, empty folder under the test's temporary folder.

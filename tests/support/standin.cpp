@@ -6,20 +6,6 @@
 #include <sim.h>
 
 #include <cstdlib>
-#include <sstream>
-
-namespace {
-
-std::vector<std::string> split_lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-} // namespace
 
 std::string strip_trace_marks(const std::string& trace) {
   std::string out;

@@ -8,7 +8,6 @@
 #include "update.h"
 
 #include <array>
-#include <cstdarg>
 #include <cstdio>
 
 namespace {
@@ -19,14 +18,15 @@ enum : uint32_t { probe_timeout_ms = 1000 }; // a listing must not wait 10 s on 
 // The firmware header's place in flash, as the boot loader reads it.
 constexpr uint32_t header_base = flash_image_base;
 
-// One numeric query; false (after the reader's message) on an empty reply.
-[[gnu::format(printf, 2, 3)]] bool check_query(uint32_t* value, const char* format, ...) {
-  std::array<char, 100> command{};
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(command.data(), command.size(), format, args);
-  va_end(args);
-  gpib_send(command.data());
+// The word at address, or the instrument's CRC over length bytes from
+// start; false (after the reader's message) on an empty reply.
+bool read_word(uint32_t* value, uint32_t address) {
+  gpib_send_format(cmd_read_word, address);
+  return gpib_uint32(value) == 0;
+}
+
+bool read_crc(uint32_t* value, uint32_t start, uint32_t length) {
+  gpib_send_format(cmd_crc, start, length);
   return gpib_uint32(value) == 0;
 }
 
@@ -72,8 +72,10 @@ int check_instrument(int32_t address, const char* interface_name, bool with_imag
     std::printf("image: %s\n", image_path);
   }
 
+  // Not query_mode: an empty reply is no mode here, not BOOTROM.
   uint32_t mode = 0;
-  if (!check_query(&mode, "%s", gpib_cmd_mode)) {
+  gpib_send(gpib_cmd_mode);
+  if (gpib_uint32(&mode) != 0) {
     return check_verdict("unknown", check_exit_failed);
   }
   std::printf("mode: %u %s\n", mode, mode_meaning(mode));
@@ -88,11 +90,11 @@ int check_instrument(int32_t address, const char* interface_name, bool with_imag
   }
 
   flash_header flash{};
-  const bool read = check_query(&flash.crc, cmd_read_word, header_base + fw_offset_crc) &&
-                    check_query(&flash.address, cmd_read_word, header_base + fw_offset_address) &&
-                    check_query(&flash.length, cmd_read_word, header_base + fw_offset_length) &&
-                    check_query(&flash.word3, cmd_read_word, header_base + fw_offset_word3) &&
-                    check_query(&flash.hdr_crc, cmd_read_word, header_base + fw_offset_hdr_crc);
+  const bool read = read_word(&flash.crc, header_base + fw_offset_crc) &&
+                    read_word(&flash.address, header_base + fw_offset_address) &&
+                    read_word(&flash.length, header_base + fw_offset_length) &&
+                    read_word(&flash.word3, header_base + fw_offset_word3) &&
+                    read_word(&flash.hdr_crc, header_base + fw_offset_hdr_crc);
   if (!read) {
     return check_verdict("unknown", check_exit_failed);
   }
@@ -100,7 +102,7 @@ int check_instrument(int32_t address, const char* interface_name, bool with_imag
               flash.address, flash.length, flash.word3, flash.hdr_crc);
 
   uint32_t calculated = 0;
-  if (!check_query(&calculated, cmd_crc, header_base, static_cast<uint32_t>(header_crc_offset))) {
+  if (!read_crc(&calculated, header_base, header_crc_offset)) {
     return check_verdict("unknown", check_exit_failed);
   }
   const bool header_ok = calculated == flash.hdr_crc;
@@ -116,7 +118,7 @@ int check_instrument(int32_t address, const char* interface_name, bool with_imag
   if (uint64_t{fw_header_size} + flash.length > fw_max_size) {
     std::printf("body_crc: skipped, length beyond the firmware area\n");
   } else {
-    if (!check_query(&calculated, cmd_crc, header_base + header_size, flash.length)) {
+    if (!read_crc(&calculated, header_base + header_size, flash.length)) {
       return check_verdict("unknown", check_exit_failed);
     }
     body_ok = calculated == flash.crc;

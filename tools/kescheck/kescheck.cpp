@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -41,21 +40,12 @@ int main(int argc, char** argv) {
   for (int option = getopt(argc, argv, "a:g:l"); option != -1; option = getopt(argc, argv, "a:g:l")) {
     switch (option) {
     case 'a':
-      address = gpib_to_int32(optarg);
       address_given = true;
-      // Read as unsigned, so that every negative address is out of range too.
-      if (static_cast<uint32_t>(address) > gpib_address_max) {
-        report_error("invalid GPIB address %d\n", address);
-        ++errors;
-      }
+      errors += gpib_option_address(optarg, &address) ? 0 : 1;
       break;
     case 'g':
       interface_name = optarg;
-      // A longer name would not fit the resource string.
-      if (std::strlen(optarg) > gpib_interface_name_max) {
-        report_error("invalid GPIB interface name %s\n", optarg);
-        ++errors;
-      }
+      errors += gpib_option_interface(optarg) ? 0 : 1;
       break;
     case 'l':
       list = true;
