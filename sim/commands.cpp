@@ -164,8 +164,8 @@ void restart_out_of_bootrom(sim_instrument& in) {
     return;
   }
   image_check c = check_header(header);
-  uint32_t body_crc = 0;
   if (c.header_ok && c.length_ok) {
+    uint32_t body_crc = 0;
     if (!in.state.crc(header_size, c.fw_length, body_crc)) {
       return;
     }
@@ -253,9 +253,9 @@ void run_message(sim_instrument& in, const uint8_t* message, size_t length) {
       in.download_offset = 0;
     }
   } else if (word == "XXRDMEM?") {
-    uint8_t word[4];
-    if (numbers(args, a, 2) && a[1] == 4 && read_memory(in, a[0], word, sizeof word)) {
-      answer_number(in, query::rdmem, be32(word));
+    uint8_t bytes[4];
+    if (numbers(args, a, 2) && a[1] == 4 && read_memory(in, a[0], bytes, sizeof bytes)) {
+      answer_number(in, query::rdmem, be32(bytes));
     }
   } else if (word == "XXCRC?") {
     if (numbers(args, a, 2) && memory_of(a[0], a[1]) != memory::none) {

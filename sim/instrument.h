@@ -37,7 +37,8 @@ struct settings {
 
 } // namespace ksim
 
-struct sim_instrument {
+// Fields grouped by what they serve; one instance per simulated instrument.
+struct sim_instrument { // NOLINT(clang-analyzer-optin.performance.Padding)
   ksim::settings cfg;
   bool started = false;
 

@@ -50,6 +50,6 @@ struct image_check {
 image_check check_image(const uint8_t* flash);
 // The same from the first header_size bytes of flash alone; body_ok is left
 // false for the caller to settle.
-image_check check_header(const uint8_t* header);
+image_check check_header(const uint8_t* flash);
 
 } // namespace ksim

@@ -24,6 +24,20 @@ grep -F -- "-- kesload links the machine's VISA: $vendor/lib64/libvisa64.so (vis
 cmake --build "$build" -j"$(nproc)"
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
 
+# The programs for the bench link the vendor's library; every test variant
+# links the stand-in, from the build tree.
+for program in kesload kescheck; do
+  readelf -d "$build/$program" | grep -F "Shared library: [libvisa64.so]"
+done
+for variant in tests/kesload_sim tests/kesload_fast tests/check/kescheck_sim; do
+  readelf -d "$build/$variant" | grep -F "Shared library: [libvisa.so]"
+  readelf -d "$build/$variant" | grep -F "Library runpath: [$PWD/$build/lib]"
+  if readelf -d "$build/$variant" | grep -F "libvisa64.so"; then
+    echo "$variant links the vendor's VISA" >&2
+    exit 1
+  fi
+done
+
 cmake --install "$build" --prefix "$build-installed" >/dev/null
 for program in kesload kescheck; do
   binary=$build-installed/bin/$program

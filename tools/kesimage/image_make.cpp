@@ -70,8 +70,12 @@ int image_write_file(const char* path, const uint8_t* header, const uint8_t* bod
   if (fd < 0) {
     return 1;
   }
-  bool written = fchmod(fd, 0644) == 0 && write_all(fd, header, fw_header_size) && write_all(fd, body, body_length) &&
-                 fsync(fd) == 0;
+  // The mode a new file would get from fopen: mkstemp's 0600 would lock
+  // others out of an image meant to be shared.
+  const mode_t mask = umask(0);
+  umask(mask);
+  bool written = fchmod(fd, 0666 & ~mask) == 0 && write_all(fd, header, fw_header_size) &&
+                 write_all(fd, body, body_length) && fsync(fd) == 0;
   int error = errno;
   if (close(fd) != 0 && written) {
     written = false;

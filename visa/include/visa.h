@@ -158,8 +158,8 @@ ViStatus viGetAttribute(ViObject vi, ViAttr attrName, void* attrValue);
 ViStatus viStatusDesc(ViObject vi, ViStatus status, ViChar desc[]);
 ViStatus viDisableEvent(ViSession vi, ViEventType eventType, ViUInt16 mechanism);
 ViStatus viDiscardEvents(ViSession vi, ViEventType eventType, ViUInt16 mechanism);
-ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 count, ViPUInt32 retCount);
-ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 count, ViPUInt32 retCount);
+ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 count, ViPUInt32 ret_count);
+ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 count, ViPUInt32 ret_count);
 ViStatus viClear(ViSession vi);
 
 #ifdef __cplusplus

@@ -139,7 +139,7 @@ ViStatus parse_call(const char* function, ViSession rm, ViConstRsrc name, ViPUIn
   line.add_text(name);
   line.add(") = ");
   line.add_status(status);
-  if (status == VI_SUCCESS) {
+  if (status == VI_SUCCESS && type != nullptr && board != nullptr) {
     line.add(" type=%u board=%u", static_cast<unsigned>(*type), static_cast<unsigned>(*board));
     if (extended) {
       line.add(" class=\"INSTR\" name=");

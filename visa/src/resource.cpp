@@ -3,6 +3,7 @@
 // expressions that search them.
 #include "library.h"
 
+#include <algorithm>
 #include <charconv>
 #include <functional>
 
@@ -267,12 +268,7 @@ public:
   }
 
   bool alternatives(const std::vector<sequence>& alts, size_t pos, const rest& then) const {
-    for (const sequence& alt : alts) {
-      if (items(alt, 0, pos, then)) {
-        return true;
-      }
-    }
-    return false;
+    return std::ranges::any_of(alts, [&](const sequence& alt) { return items(alt, 0, pos, then); });
   }
 
   bool whole(const std::vector<sequence>& alts) const {
