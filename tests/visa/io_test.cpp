@@ -41,12 +41,7 @@ TEST_F(VisaTest, ReadsTakeWholeRepliesOrTheRoomsWorth) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.room);
     ASSERT_EQ(write(vi, "XXCMD?\n", true), VI_SUCCESS);
-    for (const auto& expected : c.reads) {
-      const reply r = read(vi, c.room);
-      EXPECT_EQ(r.status, expected.status);
-      EXPECT_EQ(r.data, expected.data);
-    }
-    EXPECT_EQ(read(vi).status, VI_ERROR_TMO) << "a reply was read twice";
+    expect_reads(vi, c.room, c.reads);
   }
 }
 
@@ -74,12 +69,7 @@ TEST_F(VisaTest, TerminationCharacterEndsARead) {
     ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR, static_cast<unsigned char>(c.termchar)), VI_SUCCESS);
     ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR_EN, VI_TRUE), VI_SUCCESS);
     ASSERT_EQ(write(vi, "XXCMD?\n", true), VI_SUCCESS);
-    for (const auto& expected : c.reads) {
-      const reply r = read(vi, c.room);
-      EXPECT_EQ(r.status, expected.status);
-      EXPECT_EQ(r.data, expected.data);
-    }
-    EXPECT_EQ(read(vi).status, VI_ERROR_TMO) << "a reply was read twice";
+    expect_reads(vi, c.room, c.reads);
   }
 }
 

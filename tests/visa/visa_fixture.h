@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 inline constexpr char test_resource[] = "GPIB0::17::INSTR";
 
@@ -82,6 +83,17 @@ protected:
     const ViStatus status = viRead(vi, reinterpret_cast<ViByte*>(buffer.data()), room, &count);
     buffer.resize(count);
     return {status, buffer};
+  }
+
+  // Reads with room bytes each give these pieces of the reply, and then
+  // nothing is left to read.
+  static void expect_reads(ViSession vi, ViUInt32 room, const std::vector<reply>& pieces) {
+    for (const reply& expected : pieces) {
+      const reply r = read(vi, room);
+      EXPECT_EQ(r.status, expected.status);
+      EXPECT_EQ(r.data, expected.data);
+    }
+    EXPECT_EQ(read(vi).status, VI_ERROR_TMO) << "a reply was read twice";
   }
 
   std::string dir_;
