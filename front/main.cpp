@@ -3,11 +3,10 @@
 
 #include "image.h"
 #include "link.h"
+#include "platform.h"
 #include "update.h"
 
 #include <array>
-#include <cstdlib>
-#include <fcntl.h>
 
 namespace {
 
@@ -28,21 +27,11 @@ int32_t run_update() {
   return reboot_after ? reboot_target() : 0;
 }
 
-// A standard stream that was closed would be taken by the next file opened,
-// the VISA library's own included, and the progress would go there: each one
-// closed is opened on /dev/null first.
-void open_missing_streams() {
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd) {
-      std::_Exit(1); // no stream to report it on
-    }
-  }
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-  open_missing_streams();
+  platform_start(&argc, &argv);
+  platform_open_missing_streams();
   gpib_catch_interrupts();
   parse_options(argc, argv);
 

@@ -2,6 +2,7 @@
 #include "front.h"
 
 #include "link.h"
+#include "platform.h"
 #include "update.h"
 
 #include <cstdlib>
@@ -37,7 +38,8 @@ void parse_options(int argc, char** argv) {
   int errors = 0;
   verbose = true;
 
-  for (int option = getopt(argc, argv, "vg:a:n"); option != -1; option = getopt(argc, argv, "vg:a:n")) {
+  for (int option = platform_getopt(argc, argv, "vg:a:n"); option != -1;
+       option = platform_getopt(argc, argv, "vg:a:n")) {
     switch (option) {
     case 'a':
       errors += gpib_option_address(optarg, &gpib_address) ? 0 : 1;

@@ -2,13 +2,13 @@
 // before anything is sent to the instrument.
 #include "image.h"
 
+#include "platform.h"
+
 #include <array>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -39,33 +39,8 @@ uint32_t read_be32(const uint8_t* bytes) {
   return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | uint32_t{bytes[3]};
 }
 
-namespace {
-
-// Opens the file for reading without waiting at the open: a FIFO nobody
-// writes to would otherwise block it for ever. Reads then block as usual, so
-// an image coming through a pipe is read whole.
-std::FILE* open_image(const char* path) {
-  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    return nullptr;
-  }
-  std::FILE* file = nullptr;
-  const int flags = fcntl(fd, F_GETFL);
-  if (flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) {
-    file = fdopen(fd, "rb");
-  }
-  if (file == nullptr) {
-    const int error = errno;
-    close(fd);
-    errno = error;
-  }
-  return file;
-}
-
-} // namespace
-
 int load_fw_file(const char* path, int silent) {
-  std::FILE* file = open_image(path);
+  std::FILE* file = platform_open_read(path);
   if (file == nullptr) {
     fw_message(silent, " can't open %s: %s\n", path, std::strerror(errno));
     return fw_load_cannot_open;

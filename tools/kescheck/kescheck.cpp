@@ -4,6 +4,7 @@
 
 #include "image.h"
 #include "link.h"
+#include "platform.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -30,6 +31,7 @@ constexpr char usage_text[] = "Usage: kescheck [-a gpib_addr] [-g gpib_device] [
 } // namespace
 
 int main(int argc, char** argv) {
+  platform_start(&argc, &argv);
   int32_t address = 17;
   const char* interface_name = nullptr;
   bool address_given = false;
@@ -37,7 +39,7 @@ int main(int argc, char** argv) {
   int errors = 0;
 
   opterr = 0;
-  for (int option = getopt(argc, argv, "a:g:l"); option != -1; option = getopt(argc, argv, "a:g:l")) {
+  for (int option = platform_getopt(argc, argv, "a:g:l"); option != -1; option = platform_getopt(argc, argv, "a:g:l")) {
     switch (option) {
     case 'a':
       address_given = true;

@@ -2,6 +2,7 @@
 // kesload does, without an instrument.
 #include "image.h"
 #include "image_make.h"
+#include "platform.h"
 
 #include <array>
 #include <cerrno>
@@ -20,7 +21,7 @@ constexpr char usage_text[] = "Usage: kesimage make BODY IMAGE\n"
 std::array<uint8_t, fw_max_size - fw_header_size + 1> body_buffer;
 
 int make_image(const char* body_path, const char* image_path) {
-  std::FILE* file = std::fopen(body_path, "rb");
+  std::FILE* file = platform_fopen(body_path, "rb");
   if (file == nullptr) {
     std::fprintf(stderr, "kesimage: can't open %s: %s\n", body_path, std::strerror(errno));
     return exit_failed;
@@ -76,6 +77,7 @@ int show_image(const char* image_path) {
 } // namespace
 
 int main(int argc, char** argv) {
+  platform_start(&argc, &argv);
   if (argc == 4 && std::strcmp(argv[1], "make") == 0) {
     return make_image(argv[2], argv[3]);
   }
