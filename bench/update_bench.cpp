@@ -87,6 +87,7 @@ bool run_kesload(const std::string& dir, const std::string& image, run_figures& 
     setenv("KESVISA_CONFIG", (dir + "/visa.conf").c_str(), 1);
     setenv("KESBENCH_REPORT", report_path.c_str(), 1);
     setenv("LD_PRELOAD", KESBENCH_SHIM, 1);
+    setenv("KESLOAD_VISA", KESBENCH_SHIM, 1); // the shim in front of the stand-in
     execl(KESBENCH_KESLOAD, KESBENCH_KESLOAD, image.c_str(), static_cast<char*>(nullptr));
     std::_Exit(127);
   }

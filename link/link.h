@@ -3,7 +3,9 @@
 // comes back from here: it is reported and ends the process with status 1.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 
 enum : int32_t {
   gpib_address_max = 30,
@@ -12,7 +14,8 @@ enum : int32_t {
   gpib_reply_room = 100
 };
 
-// Session layer
+// Session layer. The machine's VISA library is bound when the layer is first
+// used, before anything is sent (see gpib_bind_visa below).
 int32_t gpib_open(int32_t address, const char* interface_name);
 int32_t gpib_close();
 int32_t gpib_write(const uint8_t* data, uint32_t length, uint32_t* written, int32_t end_flag);
@@ -88,3 +91,32 @@ int32_t gpib_find(const char* pattern, void (*found)(const char* resource, void*
 // reply's number in *mode when it answered; 1 when it could not be opened,
 // the query failed, or the reply was missing or empty.
 int32_t gpib_probe_mode(const char* resource, uint32_t timeout_ms, uint32_t* mode);
+
+// The machine's VISA, bound at run time: the library KESLOAD_VISA names (a
+// path or a library name) and only that one when it is set, otherwise the
+// first complete library of the platform's search. A library that lacks one
+// of the functions is passed over, so none is ever used halfway. Fills
+// functions[i] with the address of names[i] and returns the library's path;
+// when no library can be used, says what was tried and why, and ends the
+// process with status 1.
+const char* gpib_bind_visa(std::span<const char* const> names, std::span<void*> functions);
+// The path of the bound VISA library; null before gpib_bind_visa.
+const char* gpib_visa_library();
+
+// What the platform gives the VISA binding (library_<platform>.cpp). All
+// text is UTF-8.
+enum : size_t { gpib_path_room = 1024, gpib_reason_room = 256 };
+// The library KESLOAD_VISA names, or null when it is unset or empty.
+const char* platform_visa_override();
+// Hands each place the platform's VISA libraries are found to try_one, in
+// search order, until it returns true. A candidate is a path, or a bare name
+// for the platform's own search.
+void platform_visa_search(bool (*try_one)(const char* candidate, void* context), void* context);
+// Loads candidate with all its symbols resolved now; null on failure, with
+// why in reason: "missing" when there is no such library, otherwise the
+// loader's own words.
+void* platform_library_load(const char* candidate, char* reason, size_t room);
+void* platform_library_symbol(void* library, const char* name);
+void platform_library_unload(void* library);
+// Where the loaded library lies; candidate itself when that can't be told.
+void platform_library_path(void* library, const char* candidate, char* path, size_t room);

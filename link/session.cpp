@@ -6,15 +6,59 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
+
+// The VISA functions the programs call, taken from the machine's VISA
+// library the first time the layer is used (gpib_bind_visa).
+struct visa_functions {
+  decltype(&viOpenDefaultRM) open_default_rm;
+  decltype(&viOpen) open;
+  decltype(&viClose) close;
+  decltype(&viSetAttribute) set_attribute;
+  decltype(&viWrite) write;
+  decltype(&viRead) read;
+  decltype(&viClear) clear;
+  decltype(&viFindRsrc) find_rsrc;
+  decltype(&viFindNext) find_next;
+};
+// By name, in the order of the members above.
+constexpr std::array<const char*, 9> visa_function_names{"viOpenDefaultRM", "viOpen",  "viClose",
+                                                         "viSetAttribute",  "viWrite", "viRead",
+                                                         "viClear",         "viFindRsrc", "viFindNext"};
+static_assert(sizeof(visa_functions) == visa_function_names.size() * sizeof(void (*)()), "one name a function");
+
+visa_functions visa{};
+
+template <typename function> void take(function* pointer, void* address) {
+  static_assert(sizeof(function) == sizeof address);
+  std::memcpy(pointer, &address, sizeof address); // a library symbol's address, as the loader gives it
+}
+
+void bind_visa() {
+  if (visa.open_default_rm != nullptr) {
+    return;
+  }
+  std::array<void*, visa_function_names.size()> found{};
+  gpib_bind_visa(visa_function_names, found);
+  take(&visa.open_default_rm, found[0]);
+  take(&visa.open, found[1]);
+  take(&visa.close, found[2]);
+  take(&visa.set_attribute, found[3]);
+  take(&visa.write, found[4]);
+  take(&visa.read, found[5]);
+  take(&visa.clear, found[6]);
+  take(&visa.find_rsrc, found[7]);
+  take(&visa.find_next, found[8]);
+}
 
 ViSession rm_session = VI_NULL;
 ViSession instrument_session = VI_NULL;
 
 void set_send_end(bool on) {
   // Attribute settings are not judged: a failure shows in the write that follows.
-  viSetAttribute(instrument_session, VI_ATTR_SEND_END_EN, on ? VI_TRUE : VI_FALSE);
+  visa.set_attribute(instrument_session, VI_ATTR_SEND_END_EN, on ? VI_TRUE : VI_FALSE);
 }
 
 } // namespace
@@ -24,7 +68,8 @@ int32_t gpib_open(int32_t address, const char* interface_name) {
     return 2;
   }
   gpib_stop_if_interrupted();
-  if (viOpenDefaultRM(&rm_session) < VI_SUCCESS) {
+  bind_visa();
+  if (visa.open_default_rm(&rm_session) < VI_SUCCESS) {
     return 2;
   }
   std::array<char, gpib_resource_size> resource{};
@@ -34,19 +79,20 @@ int32_t gpib_open(int32_t address, const char* interface_name) {
   if (length < 0 || static_cast<size_t>(length) >= resource.size()) {
     return 2; // a truncated name would open some other resource
   }
-  const ViStatus status = viOpen(rm_session, resource.data(), VI_NO_LOCK, 0, &instrument_session);
+  const ViStatus status = visa.open(rm_session, resource.data(), VI_NO_LOCK, 0, &instrument_session);
   if (status >= VI_SUCCESS) {
     set_send_end(false);
     return 0;
   }
-  viClose(rm_session);
+  visa.close(rm_session);
   instrument_session = VI_NULL;
   report_error("viOpen: can't open device %s\n", resource.data());
   gpib_fail(2);
 }
 
 int32_t gpib_close() {
-  const ViStatus status = viClose(instrument_session);
+  bind_visa();
+  const ViStatus status = visa.close(instrument_session);
   if (status != VI_SUCCESS) {
     gpib_fail(status);
   }
@@ -55,9 +101,10 @@ int32_t gpib_close() {
 
 int32_t gpib_write(const uint8_t* data, uint32_t length, uint32_t* written, int32_t end_flag) {
   gpib_stop_if_interrupted();
+  bind_visa();
   set_send_end(end_flag == 1);
   ViUInt32 sent = 0;
-  const ViStatus status = viWrite(instrument_session, data, length, &sent);
+  const ViStatus status = visa.write(instrument_session, data, length, &sent);
   set_send_end(false);
   if (status != VI_SUCCESS) {
     report_error("viWrite: timeout\n");
@@ -68,8 +115,9 @@ int32_t gpib_write(const uint8_t* data, uint32_t length, uint32_t* written, int3
 }
 
 int32_t gpib_read(uint8_t* buffer, uint32_t max, uint32_t* count) {
+  bind_visa();
   ViUInt32 received = 0;
-  const ViStatus status = viRead(instrument_session, buffer, max, &received);
+  const ViStatus status = visa.read(instrument_session, buffer, max, &received);
   if (status != VI_SUCCESS) {
     report_error("viRead: timeout\n");
     gpib_fail(status);
@@ -79,13 +127,15 @@ int32_t gpib_read(uint8_t* buffer, uint32_t max, uint32_t* count) {
 }
 
 int32_t gpib_set_timeout(int32_t seconds) {
+  bind_visa();
   const uint32_t milliseconds = static_cast<uint32_t>(seconds) * 1000U;
-  return viSetAttribute(instrument_session, VI_ATTR_TMO_VALUE, milliseconds);
+  return visa.set_attribute(instrument_session, VI_ATTR_TMO_VALUE, milliseconds);
 }
 
 int32_t gpib_clear() {
   gpib_stop_if_interrupted();
-  const ViStatus status = viClear(instrument_session);
+  bind_visa();
+  const ViStatus status = visa.clear(instrument_session);
   if (status != VI_SUCCESS) {
     report_error("viClear: timeout\n");
     gpib_fail(status);
@@ -99,7 +149,7 @@ void gpib_stop_if_interrupted() {
   }
   report_error("Interrupted: update not complete, run kesload again\n");
   if (instrument_session != VI_NULL) {
-    viClose(instrument_session); // the exit status is 1 whatever the close says
+    visa.close(instrument_session); // the exit status is 1 whatever the close says
   }
   std::exit(1);
 }
@@ -115,7 +165,10 @@ namespace {
 
 static_assert(gpib_find_room >= VI_FIND_BUFLEN, "a found name must fit");
 
-bool have_resource_manager() { return rm_session != VI_NULL || viOpenDefaultRM(&rm_session) >= VI_SUCCESS; }
+bool have_resource_manager() {
+  bind_visa();
+  return rm_session != VI_NULL || visa.open_default_rm(&rm_session) >= VI_SUCCESS;
+}
 
 } // namespace
 
@@ -126,7 +179,7 @@ int32_t gpib_find(const char* pattern, void (*found)(const char* resource, void*
   std::array<ViChar, gpib_find_room> name{};
   ViFindList list = VI_NULL;
   ViUInt32 count = 0;
-  const ViStatus status = viFindRsrc(rm_session, pattern, &list, &count, name.data());
+  const ViStatus status = visa.find_rsrc(rm_session, pattern, &list, &count, name.data());
   if (status == VI_ERROR_RSRC_NFOUND) {
     return 0;
   }
@@ -136,14 +189,14 @@ int32_t gpib_find(const char* pattern, void (*found)(const char* resource, void*
   // The first name comes with the search; count says how many follow it.
   int32_t listed = 0;
   for (ViUInt32 i = 0; i < count; ++i) {
-    if (i > 0 && viFindNext(list, name.data()) < VI_SUCCESS) {
+    if (i > 0 && visa.find_next(list, name.data()) < VI_SUCCESS) {
       break;
     }
     name.back() = '\0'; // never trust a name to be terminated
     found(name.data(), context);
     ++listed;
   }
-  viClose(list);
+  visa.close(list);
   return listed;
 }
 
@@ -153,20 +206,20 @@ int32_t gpib_probe_mode(const char* resource, uint32_t timeout_ms, uint32_t* mod
     return 1;
   }
   ViSession probe = VI_NULL;
-  if (viOpen(rm_session, resource, VI_NO_LOCK, 0, &probe) < VI_SUCCESS) {
+  if (visa.open(rm_session, resource, VI_NO_LOCK, 0, &probe) < VI_SUCCESS) {
     return 1;
   }
-  viSetAttribute(probe, VI_ATTR_TMO_VALUE, timeout_ms);
-  viSetAttribute(probe, VI_ATTR_SEND_END_EN, VI_TRUE);
+  visa.set_attribute(probe, VI_ATTR_TMO_VALUE, timeout_ms);
+  visa.set_attribute(probe, VI_ATTR_SEND_END_EN, VI_TRUE);
   const auto* query = reinterpret_cast<const ViByte*>(gpib_cmd_mode);
   const ViUInt32 query_length = sizeof gpib_cmd_mode - 1;
   ViUInt32 sent = 0;
   std::array<char, gpib_reply_room + 1> reply{};
   ViUInt32 received = 0;
   const bool answered =
-      viWrite(probe, query, query_length, &sent) == VI_SUCCESS && sent == query_length &&
-      viRead(probe, reinterpret_cast<ViByte*>(reply.data()), gpib_reply_room, &received) >= VI_SUCCESS && received > 0;
-  viClose(probe);
+      visa.write(probe, query, query_length, &sent) == VI_SUCCESS && sent == query_length &&
+      visa.read(probe, reinterpret_cast<ViByte*>(reply.data()), gpib_reply_room, &received) >= VI_SUCCESS && received > 0;
+  visa.close(probe);
   if (!answered) {
     return 1;
   }

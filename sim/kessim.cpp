@@ -289,6 +289,8 @@ int do_run(int argc, char** argv) {
   }
   ::setenv("KESVISA_CONFIG", config_path, 1);
   ::setenv("KESSIM_VISA_LIBRARY", library.c_str(), 1);
+  // kesload and kescheck bind the library KESLOAD_VISA names.
+  ::setenv("KESLOAD_VISA", library.c_str(), 1);
   prepend("LD_LIBRARY_PATH", library.substr(0, library.rfind('/')));
   // Preloaded, its VISA functions win even in a program linked against a
   // VISA library of another name.

@@ -30,6 +30,8 @@ running_program start_program(const std::string& path, const std::vector<std::st
     if (options.stdout_closed) {
       close(1);
     }
+    // The stand-in unless the test says otherwise ("KESLOAD_VISA" to unset).
+    setenv("KESLOAD_VISA", STANDIN_VISA_LIBRARY, 0);
     for (const std::string& entry : env) {
       const size_t eq = entry.find('=');
       if (eq == std::string::npos) {

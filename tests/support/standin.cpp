@@ -49,6 +49,8 @@ standin standin_setup(int mode, const std::string& extra_section, const std::str
                                "[GPIB0::17::INSTR]\nmode = " + std::to_string(mode) + "\nrestart_ms = 0\n" +
                                extra_section);
   setenv("KESVISA_CONFIG", setup.config.c_str(), 1);
+  // The session layer inside the test binds the same library it links.
+  setenv("KESLOAD_VISA", STANDIN_VISA_LIBRARY, 1);
   kesvisa_reset();
   return setup;
 }

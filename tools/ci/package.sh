@@ -34,7 +34,30 @@ for program in kesload kescheck kesimage; do
     echo "package: $program names the stand-in's folder" >&2
     exit 1
   fi
+  # The machine's VISA is bound at run time: no VISA among the needed libraries.
+  if readelf -d "$unpacked/usr/bin/$program" | grep NEEDED | grep -i visa; then
+    echo "package: $program needs a VISA library at load time" >&2
+    exit 1
+  fi
 done
-readelf -d "$unpacked/usr/bin/kesload" | grep -F "Shared library: [libvisa.so]"
-rm -rf "$unpacked"
-echo "package: $(basename "$deb") holds the programs, the manual pages and the stand-in in its private folder; kesload uses the system's VISA"
+
+# Run from the unpacked package: without a VISA on this machine, kesload
+# says what it tried (never the loader's status 127); through kessim run it
+# binds the package's stand-in and updates a simulated instrument.
+work=$(mktemp -d)
+head -c 70000 /dev/urandom >"$work/body.bin"
+"$unpacked/usr/bin/kesimage" make "$work/body.bin" "$work/appl.bin" >/dev/null
+status=0
+(cd "$work" && env -u KESLOAD_VISA -u KESLOAD_VISA_ROOT "$unpacked/usr/bin/kesload" appl.bin) 2>"$work/err" || status=$?
+if [ "$status" != 1 ] || ! diff -u tests/data/no_visa.txt "$work/err"; then
+  echo "package: kesload without a VISA gave status $status" >&2
+  exit 1
+fi
+printf '[GPIB0::17::INSTR]\nstate = %s/bench.state\nrestart_ms = 0\n' "$work" >"$work/visa.conf"
+(cd "$work" && "$unpacked/usr/bin/kessim" run visa.conf -- "$unpacked/usr/bin/kesload" -n appl.bin)
+report=$(cd "$work" && "$unpacked/usr/bin/kessim" run visa.conf -- "$unpacked/usr/bin/kescheck" appl.bin)
+grep -xF "visa: $unpacked/usr/lib/kesload/libvisa.so" <<<"$report"
+grep -xF "verdict: same" <<<"$report"
+rm -rf "$unpacked" "$work"
+echo "package: $(basename "$deb") holds the programs, the manual pages and the stand-in in its private folder;" \
+  "kesload and kescheck need no VISA to start, say what they tried without one, and rehearse through kessim run"

@@ -68,6 +68,8 @@ int check_instrument(int32_t address, const char* interface_name, bool with_imag
 
   const bool named = interface_name != nullptr && interface_name[0] != '\0';
   std::printf("resource: %s::%d::INSTR\n", named ? interface_name : "GPIB0", static_cast<int>(address));
+  // Which VISA the answers came through: the machine may have more than one.
+  std::printf("visa: %s\n", gpib_visa_library());
   if (with_image) {
     std::printf("image: %s\n", image_path);
   }

@@ -1,0 +1,147 @@
+// Which VISA library the programs bind, for each layout the common VISAs
+// install, staged under a folder of the test's own (KESLOAD_VISA_ROOT) so
+// that the machine's own folders are never written to.
+#include "bench.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A library staged for a case: a working VISA (the stand-in), or one that
+// lacks viClear.
+struct staged {
+  const char* path; // under the root
+  bool complete = true;
+};
+
+struct search_case {
+  const char* name;
+  std::vector<staged> libraries;
+  const char* named = nullptr; // KESLOAD_VISA, "{root}" replaced
+  const char* bound = nullptr; // the library kescheck reports, under the root; null: none can be used
+  std::string err{};           // what standard error holds then, "{root}" replaced
+};
+
+void PrintTo(const search_case& c, std::ostream* os) { *os << c.name; }
+
+std::string with_root(std::string text, const std::string& root) {
+  for (size_t at = text.find("{root}"); at != std::string::npos; at = text.find("{root}")) {
+    text.replace(at, 6, root);
+  }
+  return text;
+}
+
+class Search : public testing::TestWithParam<search_case> {};
+
+TEST_P(Search, BindsTheFirstCompleteLibrary) {
+  const search_case& c = GetParam();
+  const bench b = make_bench(64);
+  b.configure("flash_image = " + b.image + "\n");
+  const std::string root = b.dir + "/root";
+  for (const staged& library : c.libraries) {
+    const fs::path path = root + "/" + library.path;
+    fs::create_directories(path.parent_path());
+    fs::copy_file(library.complete ? STANDIN_VISA_LIBRARY : LACKING_VISA_LIBRARY, path);
+  }
+  std::vector<std::string> env{"KESVISA_CONFIG=" + b.config, "KESLOAD_VISA_ROOT=" + root};
+  env.emplace_back(c.named != nullptr ? "KESLOAD_VISA=" + with_root(c.named, root) : "KESLOAD_VISA");
+
+  const program_run check = run_program(KESCHECK_BIN, {}, env, b.dir);
+  if (c.bound != nullptr) {
+    EXPECT_EQ(check.status, 0) << check.err;
+    EXPECT_NE(check.out.find("\nvisa: " + root + "/" + c.bound + "\n"), std::string::npos) << check.out;
+    EXPECT_EQ(check.err, "");
+    return;
+  }
+  EXPECT_EQ(check.status, 1);
+  EXPECT_EQ(check.out, "");
+  EXPECT_EQ(check.err, with_root(c.err, root));
+  // kesload too: the image is checked first, then nothing is sent.
+  const program_run update = run_program(KESLOAD_FAST_BIN, {"fw.bin"}, env, b.dir);
+  EXPECT_EQ(update.status, 1);
+  EXPECT_EQ(update.out, "");
+  EXPECT_EQ(update.err, with_root(c.err, root));
+  EXPECT_FALSE(fs::exists(b.trace));
+  std::vector<uint8_t> refused = b.image_bytes;
+  refused[10] ^= 1; // a header word: its CRC fails
+  write_image(b.dir, refused, "bad.bin");
+  const program_run bad = run_program(KESLOAD_FAST_BIN, {"bad.bin"}, env, b.dir);
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(bad.err, "Data file bad.bin is corrupted\n");
+}
+
+// Every place the search looks, in its order, as the tried list shows it.
+const std::string tried_all = "  {root}/usr/lib/x86_64-linux-gnu/libvisa.so: missing\n"
+                              "  {root}/usr/lib64/libvisa.so: missing\n"
+                              "  {root}/usr/lib/libvisa.so: missing\n"
+                              "  {root}/usr/local/vxipnp/linux/lib64/libvisa.so: missing\n"
+                              "  {root}/opt/keysight/iolibs/libktvisa32.so: missing\n";
+const std::string tried_rest = "  {root}/usr/lib/x86_64-linux-gnu/libktvisa32.so.0: missing\n"
+                               "  {root}/usr/lib64/libktvisa32.so.0: missing\n"
+                               "  {root}/usr/lib/libktvisa32.so.0: missing\n"
+                               "  {root}/usr/lib/x86_64-linux-gnu/libiovisa.so: missing\n"
+                               "  {root}/usr/lib64/libiovisa.so: missing\n"
+                               "  {root}/usr/lib/libiovisa.so: missing\n"
+                               "  {root}/usr/lib/x86_64-linux-gnu/libivivisa.so.7: missing\n"
+                               "  {root}/usr/lib64/libivivisa.so.7: missing\n"
+                               "  {root}/usr/lib/libivivisa.so.7: missing\n"
+                               "  {root}/usr/lib/x86_64-linux-gnu/libivivisa.so: missing\n"
+                               "  {root}/usr/lib64/libivivisa.so: missing\n"
+                               "  {root}/usr/lib/libivivisa.so: missing\n"
+                               "  {root}/usr/lib/x86_64-linux-gnu/librsvisa.so: missing\n"
+                               "  {root}/usr/lib64/librsvisa.so: missing\n"
+                               "  {root}/usr/lib/librsvisa.so: missing\n";
+const std::string advice =
+    "Install the machine's VISA, or name its library (a path or a file name) in KESLOAD_VISA.\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, Search,
+    testing::Values(
+        search_case{"ni_visa", {{"usr/lib/x86_64-linux-gnu/libvisa.so"}}, nullptr,
+                    "usr/lib/x86_64-linux-gnu/libvisa.so"},
+        search_case{"ni_visa_older", {{"usr/local/vxipnp/linux/lib64/libvisa.so"}}, nullptr,
+                    "usr/local/vxipnp/linux/lib64/libvisa.so"},
+        search_case{"keysight", {{"opt/keysight/iolibs/libktvisa32.so"}, {"opt/keysight/iolibs/libvisa.so"}},
+                    nullptr, "opt/keysight/iolibs/libktvisa32.so"},
+        search_case{"keysight_system_folder", {{"usr/lib64/libktvisa32.so.0"}}, nullptr,
+                    "usr/lib64/libktvisa32.so.0"},
+        search_case{"keysight_iovisa", {{"usr/lib/x86_64-linux-gnu/libiovisa.so"}}, nullptr,
+                    "usr/lib/x86_64-linux-gnu/libiovisa.so"},
+        search_case{"rohde_schwarz", {{"usr/lib/librsvisa.so"}}, nullptr, "usr/lib/librsvisa.so"},
+        search_case{"rohde_schwarz_rpm", {{"usr/lib64/librsvisa.so"}}, nullptr, "usr/lib64/librsvisa.so"},
+        search_case{"ivi_shared_components", {{"usr/lib/x86_64-linux-gnu/libivivisa.so.7"}}, nullptr,
+                    "usr/lib/x86_64-linux-gnu/libivivisa.so.7"},
+        search_case{"complete_beside_lacking",
+                    {{"usr/lib/x86_64-linux-gnu/libvisa.so", false}, {"opt/keysight/iolibs/libktvisa32.so"}},
+                    nullptr, "opt/keysight/iolibs/libktvisa32.so"},
+        search_case{"gpib_before_no_gpib", {{"usr/lib/librsvisa.so"}, {"opt/keysight/iolibs/libktvisa32.so"}},
+                    nullptr, "opt/keysight/iolibs/libktvisa32.so"},
+        search_case{"open_source_lacks_clear", {{"usr/lib/x86_64-linux-gnu/libvisa.so.0", false}}, nullptr, nullptr,
+                    "No VISA library found. Tried:\n" + tried_all + tried_rest +
+                        "  {root}/usr/lib/x86_64-linux-gnu/libvisa.so.0: lacks viClear\n"
+                        "  {root}/usr/lib64/libvisa.so.0: missing\n"
+                        "  {root}/usr/lib/libvisa.so.0: missing\n" +
+                        advice},
+        search_case{"named_works", {{"usr/lib/x86_64-linux-gnu/libvisa.so"}, {"bench/visa.so"}}, "{root}/bench/visa.so",
+                    "bench/visa.so"},
+        // A library the user names is never replaced by another.
+        search_case{"named_missing", {{"usr/lib/x86_64-linux-gnu/libvisa.so"}}, "{root}/bench/visa.so", nullptr,
+                    "Can't use the VISA library in KESLOAD_VISA, {root}/bench/visa.so: missing\n"},
+        search_case{"named_lacking", {{"usr/lib/x86_64-linux-gnu/libvisa.so"}, {"bench/visa.so", false}},
+                    "{root}/bench/visa.so", nullptr,
+                    "Can't use the VISA library in KESLOAD_VISA, {root}/bench/visa.so: lacks viClear\n"},
+        search_case{"named_by_name_missing", {{"usr/lib/x86_64-linux-gnu/libvisa.so"}}, "libkesnothing.so", nullptr,
+                    "Can't use the VISA library in KESLOAD_VISA, libkesnothing.so: missing\n"},
+        search_case{"none_at_all", {}, nullptr, nullptr,
+                    "No VISA library found. Tried:\n" + tried_all + tried_rest +
+                        "  {root}/usr/lib/x86_64-linux-gnu/libvisa.so.0: missing\n"
+                        "  {root}/usr/lib64/libvisa.so.0: missing\n"
+                        "  {root}/usr/lib/libvisa.so.0: missing\n" +
+                        advice}),
+    [](const testing::TestParamInfo<search_case>& info) { return info.param.name; });
+
+} // namespace
