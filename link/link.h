@@ -64,15 +64,22 @@ void sleep_ms(uint32_t milliseconds);
 
 // Interrupts: after gpib_catch_interrupts, SIGPIPE and SIGHUP are ignored,
 // and the first SIGINT or SIGTERM only marks the run as interrupted (a
-// second one ends the process). The session layer looks for the mark before
-// it opens the session and before every write or device clear: it then says
+// second one ends the process); on Windows the same holds for Ctrl-C and
+// Ctrl-Break, and closing the console, logging off or shutting down marks
+// it too. The session layer looks for the mark before it opens the session
+// and before every write or device clear: it then says
 // "Interrupted: update not complete, run kesload again", closes the session
 // and ends the process with status 1, so a command already written always
 // has its reply read.
 void gpib_catch_interrupts();
 bool gpib_interrupted();
-// Readable once an interrupt has come; -1 before gpib_catch_interrupts.
+// What a pause waits on besides its time (interrupt_<platform>.cpp). POSIX:
+// a descriptor readable once an interrupt has come; -1 before
+// gpib_catch_interrupts.
 int gpib_interrupt_fd();
+// Windows: an event (a HANDLE) set once an interrupt has come; null before
+// gpib_catch_interrupts.
+void* gpib_interrupt_event();
 // Ends the run as above when an interrupt has come; returns otherwise.
 void gpib_stop_if_interrupted();
 

@@ -1,0 +1,123 @@
+// Finding and loading the machine's VISA library on Windows: every VISA
+// installs visa64.dll in the system folder.
+#include "link.h"
+
+#include "utf16_windows.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <windows.h>
+
+namespace {
+
+// The longest path the Windows API takes, with its terminator.
+enum : size_t { wide_room = 32768 };
+
+std::array<wchar_t, wide_room> wide_name{};
+std::array<wchar_t, wide_room> wide_path{};
+std::array<char, gpib_path_room> override_name{};
+
+bool is_bare_name(const char* candidate) {
+  return std::strpbrk(candidate, "\\/:") == nullptr;
+}
+
+// The system's words for error, in UTF-8, without the line end it carries.
+void system_message(DWORD error, char* text, size_t room) {
+  std::array<wchar_t, gpib_reason_room> message{};
+  const DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                     message.data(), static_cast<DWORD>(message.size()), nullptr);
+  if (length == 0 || !platform_from_wide(message.data(), text, room)) {
+    std::snprintf(text, room, "error %lu", static_cast<unsigned long>(error));
+    return;
+  }
+  for (size_t end = std::strlen(text); end > 0 && std::strchr("\r\n ", text[end - 1]) != nullptr; --end) {
+    text[end - 1] = '\0';
+  }
+}
+
+} // namespace
+
+const char* platform_visa_override() {
+  const wchar_t* value = _wgetenv(L"KESLOAD_VISA");
+  if (value == nullptr || value[0] == L'\0' ||
+      !platform_from_wide(value, override_name.data(), override_name.size())) {
+    return nullptr;
+  }
+  return override_name.data();
+}
+
+// Only the system folder's own, by its full path: a bare visa64.dll would
+// take one lying beside the program (a rehearsal kit's stand-in) first.
+void platform_visa_search(bool (*try_one)(const char* candidate, void* context), void* context) {
+  constexpr wchar_t file[] = L"\\visa64.dll";
+  const UINT length = GetSystemDirectoryW(wide_path.data(), static_cast<UINT>(wide_path.size()));
+  std::array<char, gpib_path_room> path{};
+  if (length == 0 || length + std::size(file) > wide_path.size()) {
+    return;
+  }
+  std::wcscpy(wide_path.data() + length, file);
+  if (platform_from_wide(wide_path.data(), path.data(), path.size())) {
+    try_one(path.data(), context);
+  }
+}
+
+void* platform_library_load(const char* candidate, char* reason, size_t room) {
+  if (!platform_to_wide(candidate, wide_name.data(), wide_name.size())) {
+    std::snprintf(reason, room, "missing");
+    return nullptr;
+  }
+  const bool bare = is_bare_name(candidate);
+  DWORD flags = 0;
+  const wchar_t* name = wide_name.data();
+  if (!bare) {
+    // A path names a file that is there or missing; its own DLLs are then
+    // looked for beside it first, which needs the path whole.
+    const DWORD length = GetFullPathNameW(name, static_cast<DWORD>(wide_path.size()), wide_path.data(), nullptr);
+    if (length > 0 && length < wide_path.size()) {
+      name = wide_path.data();
+      flags = LOAD_WITH_ALTERED_SEARCH_PATH;
+    }
+    if (GetFileAttributesW(name) == INVALID_FILE_ATTRIBUTES) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        std::snprintf(reason, room, "missing");
+        return nullptr;
+      }
+    }
+  }
+  // No dialog box for a library that cannot be loaded: the refusal is
+  // reported in the message.
+  DWORD old_mode = 0;
+  SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &old_mode);
+  HMODULE library = LoadLibraryExW(name, nullptr, flags);
+  const DWORD error = GetLastError();
+  SetThreadErrorMode(old_mode, nullptr);
+  if (library != nullptr) {
+    return library;
+  }
+  if (bare && error == ERROR_MOD_NOT_FOUND) {
+    std::snprintf(reason, room, "missing");
+    return nullptr;
+  }
+  std::array<char, gpib_reason_room> words{};
+  system_message(error, words.data(), words.size());
+  std::snprintf(reason, room, "not loadable (%s)", words.data());
+  return nullptr;
+}
+
+void* platform_library_symbol(void* library, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+void platform_library_unload(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
+
+void platform_library_path(void* library, const char* candidate, char* path, size_t room) {
+  const DWORD length =
+      GetModuleFileNameW(static_cast<HMODULE>(library), wide_path.data(), static_cast<DWORD>(wide_path.size()));
+  if (length == 0 || length >= wide_path.size() || !platform_from_wide(wide_path.data(), path, room)) {
+    std::snprintf(path, room, "%s", candidate);
+  }
+}

@@ -1,0 +1,105 @@
+// Writes an image file in place of another, whole or not at all, on Windows.
+#include "image_make.h"
+
+#include "image.h"
+#include "utf16_windows.h"
+
+#include <array>
+#include <cerrno>
+#include <cwchar>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+namespace {
+
+// The longest path the Windows API takes, with its terminator; the temporary
+// name adds a dot and six characters.
+enum : size_t { wide_room = 32768, temp_suffix = 7, temp_attempts = 100 };
+
+std::array<wchar_t, wide_room> target;
+std::array<wchar_t, wide_room + temp_suffix> temp;
+
+bool write_all(int fd, const uint8_t* bytes, size_t length) {
+  while (length > 0) {
+    const unsigned chunk = length > 0x40000000 ? 0x40000000 : static_cast<unsigned>(length);
+    const int n = _write(fd, bytes, chunk);
+    if (n <= 0) {
+      if (n == 0) {
+        errno = ENOSPC;
+      }
+      return false;
+    }
+    bytes += n;
+    length -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// The errno for what MoveFileExW met, as the C library would name it.
+int errno_for(DWORD error) {
+  switch (error) {
+  case ERROR_FILE_NOT_FOUND:
+  case ERROR_PATH_NOT_FOUND:
+    return ENOENT;
+  case ERROR_ACCESS_DENIED:
+  case ERROR_SHARING_VIOLATION:
+  case ERROR_LOCK_VIOLATION:
+    return EACCES;
+  case ERROR_DISK_FULL:
+  case ERROR_HANDLE_DISK_FULL:
+    return ENOSPC;
+  case ERROR_NOT_SAME_DEVICE:
+    return EXDEV;
+  case ERROR_FILENAME_EXCED_RANGE:
+    return ENAMETOOLONG;
+  default:
+    return EIO;
+  }
+}
+
+// A new file beside the target, by a name nobody else holds.
+int open_temp() {
+  const DWORD seed = GetCurrentProcessId() ^ GetTickCount();
+  for (unsigned attempt = 0; attempt < temp_attempts; ++attempt) {
+    const unsigned tag = (seed + attempt * 2654435761U) & 0xFFFFFFU;
+    std::swprintf(temp.data(), temp.size(), L"%ls.%06x", target.data(), tag);
+    const int fd = _wopen(temp.data(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd >= 0 || errno != EEXIST) {
+      return fd;
+    }
+  }
+  return -1;
+}
+
+} // namespace
+
+int image_write_file(const char* path, const uint8_t* header, const uint8_t* body, uint32_t body_length) {
+  // Written beside the target and moved into place, so that a write that
+  // fails (a full disk) never leaves a truncated image behind, nor spoils the
+  // one that was there.
+  if (!platform_to_wide(path, target.data(), target.size())) {
+    errno = ENOENT;
+    return 1;
+  }
+  const int fd = open_temp();
+  if (fd < 0) {
+    return 1;
+  }
+  bool written = write_all(fd, header, fw_header_size) && write_all(fd, body, body_length) && _commit(fd) == 0;
+  int error = errno;
+  if (_close(fd) != 0 && written) {
+    written = false;
+    error = errno;
+  }
+  if (written) {
+    if (MoveFileExW(temp.data(), target.data(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return 0;
+    }
+    error = errno_for(GetLastError());
+  }
+  _wunlink(temp.data());
+  errno = error;
+  return 1;
+}
