@@ -19,16 +19,14 @@ std::array<wchar_t, wide_room> wide_name{};
 std::array<wchar_t, wide_room> wide_path{};
 std::array<char, gpib_path_room> override_name{};
 
-bool is_bare_name(const char* candidate) {
-  return std::strpbrk(candidate, "\\/:") == nullptr;
-}
+bool is_bare_name(const char* candidate) { return std::strpbrk(candidate, "\\/:") == nullptr; }
 
-// The system's words for error, in UTF-8, without the line end it carries.
-void system_message(DWORD error, char* text, size_t room) {
+// The system's words for error, in UTF-8, without the line end it carries;
+// a "%1" in them (some name the file that way) names candidate.
+void system_message(DWORD error, const char* candidate, char* text, size_t room) {
   std::array<wchar_t, gpib_reason_room> message{};
-  const DWORD length =
-      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                     message.data(), static_cast<DWORD>(message.size()), nullptr);
+  const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                      message.data(), static_cast<DWORD>(message.size()), nullptr);
   if (length == 0 || !platform_from_wide(message.data(), text, room)) {
     std::snprintf(text, room, "error %lu", static_cast<unsigned long>(error));
     return;
@@ -36,14 +34,20 @@ void system_message(DWORD error, char* text, size_t room) {
   for (size_t end = std::strlen(text); end > 0 && std::strchr("\r\n ", text[end - 1]) != nullptr; --end) {
     text[end - 1] = '\0';
   }
+  if (char* insert = std::strstr(text, "%1"); insert != nullptr) {
+    std::array<char, gpib_reason_room> rest{};
+    std::snprintf(rest.data(), rest.size(), "%s", insert + 2);
+    *insert = '\0';
+    const size_t used = std::strlen(text);
+    std::snprintf(insert, room - used, "%s%s", candidate, rest.data());
+  }
 }
 
 } // namespace
 
 const char* platform_visa_override() {
   const wchar_t* value = _wgetenv(L"KESLOAD_VISA");
-  if (value == nullptr || value[0] == L'\0' ||
-      !platform_from_wide(value, override_name.data(), override_name.size())) {
+  if (value == nullptr || value[0] == L'\0' || !platform_from_wide(value, override_name.data(), override_name.size())) {
     return nullptr;
   }
   return override_name.data();
@@ -103,7 +107,7 @@ void* platform_library_load(const char* candidate, char* reason, size_t room) {
     return nullptr;
   }
   std::array<char, gpib_reason_room> words{};
-  system_message(error, words.data(), words.size());
+  system_message(error, candidate, words.data(), words.size());
   std::snprintf(reason, room, "not loadable (%s)", words.data());
   return nullptr;
 }
