@@ -10,7 +10,7 @@ ifdef SANITIZE
 CMAKE_FLAGS += -DKESLOAD_SANITIZE=ON
 endif
 
-.PHONY: all build demo test bench package clean
+.PHONY: all build demo test bench package windows clean
 
 all: build
 
@@ -35,5 +35,17 @@ bench: build
 package: build
 	cd $(BUILD) && cpack -G DEB
 
+# The Windows x64 programs, cross-built with MinGW-w64 (build-windows/). They
+# carry the C++ runtime within them and need only Windows's own libraries and
+# the machine's visa64.dll.
+WINDOWS_BUILD ?= build-windows
+WINDOWS_PROGRAMS = kesload kescheck kesimage
+
+$(WINDOWS_BUILD)/CMakeCache.txt:
+	cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DBUILD_TESTING=OFF $(CMAKE_FLAGS)
+
+windows: $(WINDOWS_BUILD)/CMakeCache.txt
+	cmake --build $(WINDOWS_BUILD) -j$(JOBS) --target $(WINDOWS_PROGRAMS)
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(WINDOWS_BUILD)
