@@ -76,6 +76,8 @@ TEST_F(CommandLine, PrintsExactlyWhatTheOperatorShouldSee) {
       // Options after the operand are read, unless POSIXLY_CORRECT stops at it.
       {{"fw.bin", "-n", "-a", "3"}, opening("GPIB0::3::INSTR"), 1},
       {{"fw.bin", "-n", "-a", "3"}, usage_text, 2, true},
+      {{"fw.bin", "-a", "31"}, "invalid GPIB address 31\n" + usage_text, 2},
+      {{"fw.bin", "--", "-a", "3"}, usage_text, 2},
       // A failed image check ends the run before the instrument is opened.
       {{"bad.bin", "-n", "-a", "3"}, "Data file bad.bin is corrupted\n", 1},
       {{"--", "-x.bin"}, "Can not open -x.bin\n", 1},

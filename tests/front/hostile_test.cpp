@@ -78,7 +78,11 @@ TEST(Hostile, EveryByteValueOfAnInterfaceNameReachesVisaUnchanged) {
 
 TEST(Hostile, EveryByteValueOfAFileNameIsOpenedAsGiven) {
   const std::string dir = make_temp_dir();
-  for (const std::string& name : byte_names(200, "/")) {
+  std::vector<std::string> names = byte_names(200, "/");
+  // Folder names beyond ASCII, given in UTF-8 on every platform.
+  std::filesystem::create_directories(std::filesystem::path(dir) / u8"Prüfstand" / u8"日本語");
+  names.push_back("Prüfstand/日本語/appl.bin");
+  for (const std::string& name : names) {
     const program_run missing = run_program(KESLOAD_BIN, {"--", name}, no_instrument, dir);
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err, "Can not open " + name + "\n");

@@ -39,6 +39,15 @@ TEST_F(Kesimage, MadeImageCarriesTheBodyAndPassesEveryCheck) {
   EXPECT_EQ(load.err, "viOpen: can't open device GPIB0::17::INSTR\n");
 }
 
+TEST_F(Kesimage, BodyBytesAreCopiedAsTheyAre) {
+  // Line ends, end-of-file marks and NUL, which a text-mode read or write would change.
+  const std::string body("\r\n\x1A\n\r\x1A\0\r\n", 9);
+  write_file(dir + "/body", body);
+  ASSERT_EQ(kesimage({"make", "body", "fw.bin"}).status, 0);
+  EXPECT_EQ(read_file(dir + "/fw.bin").substr(64), body);
+  EXPECT_EQ(kesimage({"info", "fw.bin"}).status, 0);
+}
+
 TEST_F(Kesimage, InfoOfAFaultyImageShowsTheLoadersMessage) {
   write_file(dir + "/body", "123456789");
   ASSERT_EQ(kesimage({"make", "body", "fw.bin"}).status, 0);

@@ -101,6 +101,7 @@ TEST_F(Loader, LoadsAcceptedImagesWholeOverAnErasedBuffer) {
       {"header only, body all 0xFF", image(std::string(16, '\xFF')).substr(0, fw_header_size), 16},
       {"file ends inside the body", image("ABCDE\xFF\xFF\xFF\xFF").substr(0, 69), 9},
       {"bytes after the body", image("123456789") + "trailer", 9},
+      {"line ends and end-of-file marks in the body", image(std::string("\r\n\x1A\n\r\x1A\r\n", 8)), 8},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
