@@ -10,7 +10,7 @@ ifdef SANITIZE
 CMAKE_FLAGS += -DKESLOAD_SANITIZE=ON
 endif
 
-.PHONY: all build demo test bench package windows clean
+.PHONY: all build demo test bench package windows windows-check clean
 
 all: build
 
@@ -46,6 +46,12 @@ $(WINDOWS_BUILD)/CMakeCache.txt:
 
 windows: $(WINDOWS_BUILD)/CMakeCache.txt
 	cmake --build $(WINDOWS_BUILD) -j$(JOBS) --target $(WINDOWS_PROGRAMS)
+
+# The Windows programs' own behaviour (command line, file names, line ends,
+# Ctrl-C, VISA loading), checked under Wine.
+windows-check: windows
+	cmake --build $(WINDOWS_BUILD) -j$(JOBS) --target windows_check_tools
+	tests/windows/run.sh $(WINDOWS_BUILD)
 
 clean:
 	rm -rf $(BUILD) $(WINDOWS_BUILD)

@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# Checks under Wine what the Windows programs must do as on Linux: the
+# command line as GNU reads it, images read as bytes, UTF-8 file names, the
+# platform's line ends on standard output and error, Ctrl-C, missing
+# standard streams and the VISA library's loading. Each case compares what
+# the program printed, byte for byte, and its exit status.
+# Usage: tests/windows/run.sh BUILD_DIR (after make windows-check's build).
+set -u
+build=$(cd "$1" && pwd)
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+tools=$build/windows-check
+export WINEDEBUG=-all
+unset KESLOAD_VISA POSIXLY_CORRECT
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+
+passed=0
+failed=0
+
+# Text as the programs print it on Windows: every line ends in CR LF.
+windows_text() { printf '%s' "$1" | sed 's/$/\r/'; }
+
+# check NAME STATUS STDOUT STDERR COMMAND...: runs COMMAND and compares.
+check() {
+  local name=$1 status=$2 out=$3 err=$4
+  shift 4
+  "$@" > out.txt 2> err.txt
+  local got=$?
+  windows_text "$out" > want_out.txt
+  windows_text "$err" > want_err.txt
+  if [ "$got" -eq "$status" ] && cmp -s out.txt want_out.txt && cmp -s err.txt want_err.txt; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAILED: $name (status $got, wanted $status)"
+    diff want_out.txt out.txt | sed 's/^/  stdout /' | cat -A | head -20
+    diff want_err.txt err.txt | sed 's/^/  stderr /' | cat -A | head -20
+  fi
+}
+
+kesload=$build/kesload.exe
+kescheck=$build/kescheck.exe
+kesimage=$build/kesimage.exe
+usage=$(cat "$source_dir/tests/data/usage.txt")$'\n'
+# A library KESLOAD_VISA names that is not there: the message that a run got
+# past its image check, whatever VISA the Wine prefix holds.
+past_image="Can't use the VISA library in KESLOAD_VISA, none.dll: missing"$'\n'
+answering=$(winepath -w "$tools/answering_visa.dll")
+
+# An image whose body holds the bytes a text-mode read or write changes.
+{ printf '\r\n\032\n\r\032\r\n'; head -c 4000 /dev/zero | tr '\0' 'K'; printf '\r\n\032'; } > body.bin
+check "kesimage makes an image of a body with CR, LF and 0x1A" 0 "" "" wine "$kesimage" make body.bin appl.bin
+if ! tail -c +65 appl.bin | cmp -s - body.bin; then
+  failed=$((failed + 1))
+  echo "FAILED: the image's body is not the body's bytes"
+fi
+# The header words, worked out here from the body.
+info=$(python3 - <<'PY'
+import struct, zlib
+body = open("body.bin", "rb").read()
+header = struct.pack(">IIII", zlib.crc32(body), 0xFFE00040, len(body), 0) + bytes(44)
+print(f"size:       {64 + len(body)} bytes")
+print(f"fw_crc:     0x{zlib.crc32(body):08X}")
+print("fw_address: 0xFFE00040")
+print(f"fw_length:  {len(body)}")
+print("fw_word3:   0x00000000")
+print(f"hdr_crc:    0x{zlib.crc32(header):08X}")
+print("accepted: size, address, length and both CRCs pass")
+PY
+)
+check "kesimage info on redirected standard output, CR LF line ends" 0 "$info"$'\n' "" wine "$kesimage" info appl.bin
+check "kesload accepts that image" 1 "" "$past_image" env KESLOAD_VISA=none.dll wine "$kesload" appl.bin
+head -c 100 appl.bin > short.bin
+check "kesload refuses a cut image before looking for VISA" 1 "" "Data file short.bin is corrupted"$'\n' \
+  wine "$kesload" short.bin
+
+# The command line.
+check "-a 31 after the file" 2 "" "invalid GPIB address 31"$'\n'"$usage" wine "$kesload" appl.bin -a 31
+check "options after the file are read" 1 "" "$past_image" env KESLOAD_VISA=none.dll wine "$kesload" appl.bin -n -a 3
+check "POSIXLY_CORRECT stops at the file" 2 "" "$usage" env POSIXLY_CORRECT=1 wine "$kesload" appl.bin -n
+check "-- ends the options" 1 "" "Can not open -x.bin"$'\n' wine "$kesload" -- -x.bin
+check "-- after the file" 2 "" "$usage" wine "$kesload" appl.bin -- -n
+wine "$kescheck" appl.bin -a 31 > out.txt 2> err.txt
+status=$?
+if [ "$status" -eq 2 ] && [ "$(head -n 1 err.txt)" = $'invalid GPIB address 31\r' ]; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+  echo "FAILED: kescheck appl.bin -a 31 (status $status):"
+  cat err.txt
+fi
+
+# File names beyond ASCII.
+mkdir -p "Prüfstand/日本語"
+cp appl.bin "Prüfstand/日本語/appl.bin"
+check "a German and Japanese folder opens" 1 "" "$past_image" env KESLOAD_VISA=none.dll wine "$kesload" "Prüfstand/日本語/appl.bin"
+check "and is named in messages as given" 1 "" "Can not open Prüfstand/日本語/none.bin"$'\n' \
+  wine "$kesload" "Prüfstand/日本語/none.bin"
+check "kesimage writes there" 0 "" "" wine "$kesimage" make body.bin "Prüfstand/日本語/new.bin"
+check "and a failed write says why" 1 "" "kesimage: can't write nowhere/new.bin: No such file or directory"$'\n' \
+  wine "$kesimage" make body.bin nowhere/new.bin
+leftovers=$(find . -name '*.bin.*' | wc -l)
+if [ "$leftovers" -ne 0 ]; then
+  failed=$((failed + 1))
+  echo "FAILED: kesimage left temporary files: $(find . -name '*.bin.*')"
+fi
+
+# The VISA library.
+prefix=${WINEPREFIX:-$HOME/.wine}
+if [ -e "$prefix/drive_c/windows/system32/visa64.dll" ]; then
+  echo "skipped: no VISA (the Wine prefix has a visa64.dll)"
+else
+  check "no VISA" 1 "" "No VISA library found. Tried:
+  C:\\windows\\system32\\visa64.dll: missing
+Install the machine's VISA, or name its library (a path or a file name) in KESLOAD_VISA."$'\n' \
+    wine "$kesload" appl.bin
+fi
+cp "$tools/answering_visa.dll" visa64.dll
+check "a visa64.dll beside the image is not taken" 1 "" "$past_image" env KESLOAD_VISA=none.dll wine "$kesload" appl.bin
+rm visa64.dll
+check "a library without viClear" 1 "" \
+  "Can't use the VISA library in KESLOAD_VISA, $tools/answering_visa_without_clear.dll: lacks viClear"$'\n' \
+  env KESLOAD_VISA="$tools/answering_visa_without_clear.dll" wine "$kesload" appl.bin
+check "a file that is no library" 1 "" \
+  "Can't use the VISA library in KESLOAD_VISA, appl.bin: not loadable (Bad EXE format for appl.bin.)"$'\n' \
+  env KESLOAD_VISA=appl.bin wine "$kesload" appl.bin
+
+# Ctrl-C: once, the run ends at the next transaction boundary (here the
+# pause after the device clear ends at once); twice, while VISA holds the
+# program, the second ends it where it is.
+check "Ctrl-C" 0 "console_event: exit status 1"$'\n' "Interrupted: update not complete, run kesload again"$'\n' \
+  env KESLOAD_VISA="$answering" wine "$tools/console_event.exe" 1 "$(winepath -w "$kesload") -n appl.bin"
+ANSWERING_VISA_HANG=1 KESLOAD_VISA="$answering" timeout 120 wine "$tools/console_event.exe" 2 \
+  "$(winepath -w "$kesload") -n appl.bin" > out.txt 2> err.txt
+if grep -q "exit status" out.txt && ! grep -q "did not end" out.txt && [ ! -s err.txt ]; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+  echo "FAILED: a second Ctrl-C does not end the run at once:"
+  cat out.txt err.txt
+fi
+
+# Missing standard streams: what is there is still written whole.
+check "no standard output" 0 "" "${past_image}without_stream: exit status 1"$'\n' \
+  env KESLOAD_VISA=none.dll wine "$tools/without_stream.exe" 1 "$(winepath -w "$kesload") appl.bin"
+check "no standard error" 0 "without_stream: exit status 0"$'\n' "" \
+  wine "$tools/without_stream.exe" 2 "$(winepath -w "$kesimage") make body.bin other.bin"
+
+echo "windows-check: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
