@@ -127,7 +127,7 @@ TEST(Update, AnInterruptEndsAStalledImageRead) {
     const bench b = make_bench(image_size);
     const std::string fifo = b.dir + "/stalled.bin";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const int writer = open(fifo.c_str(), O_RDWR); // a writer that sends a little, then nothing
+    const int writer = open(fifo.c_str(), O_RDWR | O_CLOEXEC); // a writer that sends a little, then nothing
     ASSERT_GE(writer, 0);
     ASSERT_EQ(write(writer, b.image_bytes.data(), 64), 64);
     running_program program = b.start({"stalled.bin"});
