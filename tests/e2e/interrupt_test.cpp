@@ -164,6 +164,22 @@ TEST(Update, ALostReaderOrAClosedOutputDoesNotStopIt) {
   }
 }
 
+// Started with no standard streams at all, a failure's message must not go
+// into whatever file the VISA library opened in their place (its trace, the
+// instrument's state).
+TEST(Update, WithoutStandardStreamsAFailureHarmsNoFile) {
+  const bench b = make_bench(image_size);
+  b.configure("fail = viRead 1 VI_ERROR_TMO\n");
+  running_program program = b.start({"fw.bin"}, {.all_closed = true});
+  const program_run run = finish_program(program);
+  EXPECT_EQ(run.status, 1);
+  const std::string state = read_file(b.state);
+  EXPECT_TRUE(state.starts_with("KESSIMST"));
+  EXPECT_FALSE(has(state, "timeout"));
+  EXPECT_EQ(b.mode(), 2);
+  EXPECT_FALSE(has(read_file(b.trace), "timeout")) << read_file(b.trace);
+}
+
 // Each dot is on standard output as soon as it is printed: an operator
 // watching a slow phase sees it move. Here the instrument stops answering
 // after a given command; by then its dots must be out, while the program

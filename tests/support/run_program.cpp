@@ -30,6 +30,11 @@ running_program start_program(const std::string& path, const std::vector<std::st
     if (options.stdout_closed) {
       close(1);
     }
+    if (options.all_closed) {
+      for (const int fd : {0, 1, 2, devnull, out_pipe[1], err_pipe[1]}) {
+        close(fd);
+      }
+    }
     for (const std::string& entry : env) {
       const size_t eq = entry.find('=');
       if (eq == std::string::npos) {
