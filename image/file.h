@@ -4,10 +4,15 @@
 #include <cstddef>
 #include <cstdint>
 
-enum : int { fw_file_read = 0, fw_file_cannot_open = 1, fw_file_stopped = 3 };
+// Opens the file for reading without waiting at the open (a FIFO nobody
+// writes would block it for ever); -1 with errno set when it cannot.
+int fw_file_open(const char* path);
 
-// Reads the file at path into buffer, up to room bytes, until its end or a
-// read error; errno tells why it could not be opened. A FIFO nobody writes
-// does not block the open; a pipe that stalls is read until stop_fd (when
-// not negative) becomes readable, which ends the read at once.
-int fw_file_read_all(const char* path, uint8_t* buffer, size_t room, int stop_fd, size_t* length);
+enum : int { fw_file_read = 0, fw_file_stopped = 1 };
+
+// Reads fd into buffer, up to room bytes, until its end or a read error. A
+// pipe that stalls is waited on until stop_fd (when not negative) becomes
+// readable, which ends the read at once: fw_file_stopped.
+int fw_file_read_all(int fd, uint8_t* buffer, size_t room, int stop_fd, size_t* length);
+
+void fw_file_close(int fd);

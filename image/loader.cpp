@@ -48,13 +48,15 @@ int stop_fd = -1;
 void fw_set_stop_fd(int fd) { stop_fd = fd; }
 
 int load_fw_file(const char* path, int silent) {
-  fw_buffer.fill(0xFF);
-  size_t n = 0;
-  const int read = fw_file_read_all(path, fw_buffer.data(), fw_buffer.size(), stop_fd, &n);
-  if (read == fw_file_cannot_open) {
+  const int fd = fw_file_open(path);
+  if (fd < 0) {
     fw_message(silent, " can't open %s: %s\n", path, std::strerror(errno));
     return fw_load_cannot_open;
   }
+  fw_buffer.fill(0xFF);
+  size_t n = 0;
+  const int read = fw_file_read_all(fd, fw_buffer.data(), fw_buffer.size(), stop_fd, &n);
+  fw_file_close(fd);
   if (read == fw_file_stopped) {
     return fw_load_stopped;
   }
