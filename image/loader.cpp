@@ -2,13 +2,13 @@
 // before anything is sent to the instrument.
 #include "image.h"
 
+#include "file.h"
+
 #include <array>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -41,39 +41,25 @@ uint32_t read_be32(const uint8_t* bytes) {
 
 namespace {
 
-// Opens the file for reading without waiting at the open: a FIFO nobody
-// writes to would otherwise block it for ever. Reads then block as usual, so
-// an image coming through a pipe is read whole.
-std::FILE* open_image(const char* path) {
-  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    return nullptr;
-  }
-  std::FILE* file = nullptr;
-  const int flags = fcntl(fd, F_GETFL);
-  if (flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) {
-    file = fdopen(fd, "rb");
-  }
-  if (file == nullptr) {
-    const int error = errno;
-    close(fd);
-    errno = error;
-  }
-  return file;
-}
+int stop_fd = -1;
 
 } // namespace
 
+void fw_set_stop_fd(int fd) { stop_fd = fd; }
+
 int load_fw_file(const char* path, int silent) {
-  std::FILE* file = open_image(path);
-  if (file == nullptr) {
+  const int fd = fw_file_open(path);
+  if (fd < 0) {
     fw_message(silent, " can't open %s: %s\n", path, std::strerror(errno));
     return fw_load_cannot_open;
   }
   fw_buffer.fill(0xFF);
-  // One read request: the end of the file and a read error both just end it.
-  const size_t n = std::fread(fw_buffer.data(), 1, fw_buffer.size(), file);
-  std::fclose(file);
+  size_t n = 0;
+  const int read = fw_file_read_all(fd, fw_buffer.data(), fw_buffer.size(), stop_fd, &n);
+  fw_file_close(fd);
+  if (read == fw_file_stopped) {
+    return fw_load_stopped;
+  }
 
   if (n > fw_max_size) {
     fw_message(silent, " corrupted?, size too large, %d\n", static_cast<int>(n));
@@ -125,7 +111,7 @@ int load_fw_file_reported(const char* path) {
   const int result = load_fw_file(path, 1);
   if (result == fw_load_cannot_open) {
     fw_message(0, "Can not open %s\n", path);
-  } else if (result != fw_load_ok) {
+  } else if (result != fw_load_ok && result != fw_load_stopped) {
     fw_message(0, "Data file %s is corrupted\n", path);
   }
   return result;
