@@ -35,8 +35,11 @@ int main(int argc, char** argv) {
   gpib_catch_interrupts();
   parse_options(argc, argv);
 
-  // The image is checked whole before the instrument is touched.
+  // The image is checked whole before the instrument is touched. An
+  // interrupt ends a read that stalls (a pipe), with nothing sent.
+  fw_set_stop_fd(gpib_interrupt_fd());
   if (load_fw_file_reported(image_path) != fw_load_ok) {
+    gpib_stop_if_interrupted();
     return 1;
   }
 

@@ -20,8 +20,13 @@ enum : uint32_t {
   fw_offset_hdr_crc = 60
 };
 
-// Load results; 0 is success.
-enum : int { fw_load_ok = 0, fw_load_cannot_open = 1, fw_load_rejected = 2 };
+// Load results; 0 is success. Stopped: the read was ended by the stop
+// descriptor (nothing said about the file).
+enum : int { fw_load_ok = 0, fw_load_cannot_open = 1, fw_load_rejected = 2, fw_load_stopped = 3 };
+
+// A descriptor that becomes readable when reading an image must stop (an
+// interrupt); -1, the default, for none.
+void fw_set_stop_fd(int fd);
 
 // The running CRC register, uncomplemented; all ones at program start.
 extern uint32_t crc32_state;
@@ -32,12 +37,13 @@ uint32_t crc32_update(const uint8_t* data, uint32_t length);
 
 uint32_t read_be32(const uint8_t* bytes);
 
-// Reads and checks the image file; 0 loaded, 1 cannot open, 2 rejected.
+// Reads and checks the image file; 0 loaded, 1 cannot open, 2 rejected, 3
+// stopped.
 // A non-zero silent suppresses every message.
 int load_fw_file(const char* path, int silent);
 // The programs' own check of an image: loads it silently and, when it is not
 // accepted, says so in the operator's words ("Can not open ...", "Data file
-// ... is corrupted"). Returns the load result.
+// ... is corrupted"); a stopped load says nothing. Returns the load result.
 int load_fw_file_reported(const char* path);
 
 const uint8_t* fw_get_buffer();

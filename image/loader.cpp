@@ -2,7 +2,7 @@
 // before anything is sent to the instrument.
 #include "image.h"
 
-#include "platform.h"
+#include "file.h"
 
 #include <array>
 #include <cerrno>
@@ -39,16 +39,27 @@ uint32_t read_be32(const uint8_t* bytes) {
   return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | uint32_t{bytes[3]};
 }
 
+namespace {
+
+int stop_fd = -1;
+
+} // namespace
+
+void fw_set_stop_fd(int fd) { stop_fd = fd; }
+
 int load_fw_file(const char* path, int silent) {
-  std::FILE* file = platform_open_read(path);
-  if (file == nullptr) {
+  const int fd = fw_file_open(path);
+  if (fd < 0) {
     fw_message(silent, " can't open %s: %s\n", path, std::strerror(errno));
     return fw_load_cannot_open;
   }
   fw_buffer.fill(0xFF);
-  // One read request: the end of the file and a read error both just end it.
-  const size_t n = std::fread(fw_buffer.data(), 1, fw_buffer.size(), file);
-  std::fclose(file);
+  size_t n = 0;
+  const int read = fw_file_read_all(fd, fw_buffer.data(), fw_buffer.size(), stop_fd, &n);
+  fw_file_close(fd);
+  if (read == fw_file_stopped) {
+    return fw_load_stopped;
+  }
 
   if (n > fw_max_size) {
     fw_message(silent, " corrupted?, size too large, %d\n", static_cast<int>(n));
@@ -100,7 +111,7 @@ int load_fw_file_reported(const char* path) {
   const int result = load_fw_file(path, 1);
   if (result == fw_load_cannot_open) {
     fw_message(0, "Can not open %s\n", path);
-  } else if (result != fw_load_ok) {
+  } else if (result != fw_load_ok && result != fw_load_stopped) {
     fw_message(0, "Data file %s is corrupted\n", path);
   }
   return result;

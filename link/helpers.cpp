@@ -42,14 +42,17 @@ int digit_value(char c) {
 
 constexpr uint64_t magnitude_cap = uint64_t{1} << 32; // anything at or above is out of range
 
-// The sign and the magnitude of a number, the magnitude capped at 2^32.
+// The sign and the magnitude of a number, the magnitude capped at 2^32;
+// rest is where the conversion stopped, digits whether it took any.
 struct parsed_number {
   bool negative;
   uint64_t magnitude;
+  const char* rest;
+  bool digits;
 };
 
 parsed_number parse_number(const char* text) {
-  parsed_number number{false, 0};
+  parsed_number number{false, 0, text, false};
   while (is_space(*text)) {
     ++text;
   }
@@ -65,12 +68,24 @@ parsed_number parse_number(const char* text) {
     base = 8;
   }
   for (int digit = digit_value(*text); digit < base; digit = digit_value(*++text)) {
+    number.digits = true;
     number.magnitude = number.magnitude * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
     if (number.magnitude >= magnitude_cap) {
       number.magnitude = magnitude_cap;
     }
   }
+  number.rest = text;
   return number;
+}
+
+// One number and nothing after it but, where allowed, white space (the line
+// feed that ends a reply).
+bool is_whole_number(const parsed_number& number, bool space_after) {
+  const char* rest = number.rest;
+  while (space_after && is_space(*rest)) {
+    ++rest;
+  }
+  return number.digits && *rest == '\0';
 }
 
 } // namespace
@@ -124,6 +139,12 @@ int32_t gpib_send_format(const char* format, ...) {
 }
 
 bool gpib_option_address(const char* text, int32_t* address) {
+  // A typo must not address another instrument: "09" or "1O" would be read
+  // as 0 or 1 if the conversion were allowed to stop early.
+  if (!is_whole_number(parse_number(text), false)) {
+    report_error("invalid GPIB address %s\n", text);
+    return false;
+  }
   *address = gpib_to_int32(text);
   // Read as unsigned, so that every negative address is out of range too.
   if (static_cast<uint32_t>(*address) > gpib_address_max) {
@@ -174,6 +195,20 @@ int32_t gpib_int32(int32_t* value) {
   }
   *value = gpib_to_int32(reinterpret_cast<const char*>(reply.data()));
   return 0;
+}
+
+bool gpib_reply_uint32(const char* text, uint32_t* value) {
+  *value = gpib_to_uint32(text);
+  return is_whole_number(parse_number(text), true);
+}
+
+int32_t gpib_uint32_checked(uint32_t* value) {
+  reply_buffer reply;
+  if (!read_reply(reply, "gpib_uint32")) {
+    *value = 0;
+    return 2;
+  }
+  return gpib_reply_uint32(reinterpret_cast<const char*>(reply.data()), value) ? 0 : 3;
 }
 
 uint32_t gpib_opc() {

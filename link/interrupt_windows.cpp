@@ -53,3 +53,6 @@ void gpib_catch_interrupts() {
 bool gpib_interrupted() { return interrupt_seen; }
 
 void* gpib_interrupt_event() { return wake; }
+
+// No descriptor: the pause waits on the event.
+int gpib_interrupt_fd() { return -1; }

@@ -46,11 +46,20 @@ int32_t query_mode();
 // is 4294967295 and a minus before a magnitude beyond 32 bits gives 1.
 uint32_t gpib_to_uint32(const char* text);
 int32_t gpib_to_int32(const char* text);
+// For those who must not take a wrong reading for a value: *value as
+// gpib_to_uint32 gives it, and true only when text is one number with
+// nothing after it but white space.
+bool gpib_reply_uint32(const char* text, uint32_t* value);
+// gpib_uint32 for those: 0 a number, 2 an empty reply (reported), 3 a reply
+// that is not one number (not reported).
+int32_t gpib_uint32_checked(uint32_t* value);
 
 // The -a and -g options of the programs, as kesload reads them: the address
-// in the reply number syntax, 0 to 30; the interface name short enough for
-// the resource string. Each prints its message ("invalid GPIB address %d",
-// "invalid GPIB interface name %s") and returns false when refused.
+// one whole number in the reply number syntax with nothing after it, 0 to
+// 30; the interface name short enough for the resource string. Each prints
+// its message ("invalid GPIB address %s" with the text as given when it is
+// not one number, "invalid GPIB address %d" when out of range, "invalid GPIB
+// interface name %s") and returns false when refused.
 bool gpib_option_address(const char* text, int32_t* address);
 bool gpib_option_interface(const char* name);
 
@@ -73,9 +82,9 @@ void sleep_ms(uint32_t milliseconds);
 // has its reply read.
 void gpib_catch_interrupts();
 bool gpib_interrupted();
-// What a pause waits on besides its time (interrupt_<platform>.cpp). POSIX:
+// What a wait watches besides its time (interrupt_<platform>.cpp). POSIX:
 // a descriptor readable once an interrupt has come; -1 before
-// gpib_catch_interrupts.
+// gpib_catch_interrupts, and always on Windows.
 int gpib_interrupt_fd();
 // Windows: an event (a HANDLE) set once an interrupt has come; null before
 // gpib_catch_interrupts.
@@ -96,7 +105,7 @@ int32_t gpib_find(const char* pattern, void (*found)(const char* resource, void*
 // Opens resource in a session of its own, sends the mode query with END,
 // waits up to timeout_ms for one reply and closes the session. 0 with the
 // reply's number in *mode when it answered; 1 when it could not be opened,
-// the query failed, or the reply was missing or empty.
+// the query failed, or the reply was missing, empty or not one number.
 int32_t gpib_probe_mode(const char* resource, uint32_t timeout_ms, uint32_t* mode);
 
 // The machine's VISA, bound at run time: the library KESLOAD_VISA names (a

@@ -225,6 +225,6 @@ int32_t gpib_probe_mode(const char* resource, uint32_t timeout_ms, uint32_t* mod
   }
   const auto room = static_cast<ViUInt32>(gpib_reply_room);
   reply[received < room ? received : room] = '\0';
-  *mode = gpib_to_uint32(reply.data());
-  return 0;
+  // A reply that is not one number is no mode: it is no answer either.
+  return gpib_reply_uint32(reply.data(), mode) ? 0 : 1;
 }

@@ -1,11 +1,8 @@
 // What the programs ask of the operating system beyond standard C++, apart
-// from the VISA link's own needs (link.h): the command line, the standard
-// streams, and reading a file by its name. Each platform has its own files;
-// the build picks them.
+// from the VISA link's own needs (link.h) and the files they read and write
+// (image/file.h, tools/kesimage/files.h): the command line and the standard
+// streams. Each platform has its own files; the build picks them.
 #pragma once
-
-#include <cstddef>
-#include <cstdio>
 
 // Called first in main: leaves argc and argv as the programs read them, each
 // argument in UTF-8, and standard output and error ready for UTF-8 text.
@@ -20,10 +17,3 @@ void platform_open_missing_streams();
 // are read too, "--" ends the options, and POSIXLY_CORRECT in the
 // environment stops at the first operand.
 int platform_getopt(int argc, char** argv, const char* options);
-
-// Opens a file by its UTF-8 name for reading bytes as they are, without
-// waiting at the open for a writer; null with errno set when it cannot.
-std::FILE* platform_open_read(const char* path);
-
-// std::fopen, with the file named in UTF-8.
-std::FILE* platform_fopen(const char* path, const char* mode);

@@ -111,8 +111,22 @@ void state_init(uint8_t* image, uint32_t mode, uint32_t app_mode) {
 }
 
 int load_image_file(const char* path, uint8_t* flash, char* err, size_t err_size) {
-  std::FILE* f = std::fopen(path, "rb");
+  // Opened without waiting, and only a regular file read: a FIFO nobody
+  // writes would hang the open or the read for ever.
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    say(err, err_size, "flash_image %s: %s", path, std::strerror(errno));
+    return 2;
+  }
+  struct stat about {};
+  if (::fstat(fd, &about) != 0 || !S_ISREG(about.st_mode)) {
+    ::close(fd);
+    say(err, err_size, "flash_image %s: not a regular file", path);
+    return 2;
+  }
+  std::FILE* f = ::fdopen(fd, "rb");
   if (f == nullptr) {
+    ::close(fd);
     say(err, err_size, "flash_image %s: %s", path, std::strerror(errno));
     return 2;
   }

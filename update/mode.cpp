@@ -41,5 +41,6 @@ int32_t enter_bootrom() {
 int32_t reboot_target() {
   gpib_send(cmd_boot_application);
   std::printf("Now rebooting, please wait for a while.\n"); // not progress: printed whatever verbose says
+  std::fflush(stdout);
   return 0;
 }

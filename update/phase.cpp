@@ -14,6 +14,9 @@ void phase_progress(const char* format, ...) {
   va_start(args, format);
   std::vprintf(format, args);
   va_end(args);
+  // Out now, not when the buffer fills: a pipe to a log would hold the line
+  // through the pause that follows it, and lose it if the run is killed there.
+  std::fflush(stdout);
 }
 
 void phase_dot() {

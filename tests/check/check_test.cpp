@@ -122,8 +122,24 @@ INSTANTIATE_TEST_SUITE_P(
         check_case{"unknown_mode", "fault = reply XXCMD? 1 4\n", "fw.bin", 1, "mode: 4 unknown\nverdict: unknown\n", "",
                    bus(false, 0, 1)},
         check_case{"empty_memory_reply", "fault = reply XXRDMEM? 1\n", "fw.bin", 1,
-                   "mode: 2 application\nverdict: unknown\n", " gpib_uint32: no data available\n", bus(true, 0, 2)},
+                   "mode: 2 application\nfw_crc: unknown\nverdict: unknown\n", " gpib_uint32: no data available\n",
+                   bus(true, 0, 2)},
+        // A reply that is not one number is no value: never ok, intact or same.
+        check_case{"unreadable_mode", "fault = reply XXCMD? 1 abc\n", "", 1, "mode: unknown\nverdict: unknown\n", "",
+                   bus(false, 0, 1)},
+        check_case{"unreadable_memory_reply", same + "fault = reply XXRDMEM? 3 abc\n", "", 1,
+                   "fw_address: 0xFFE00040\nfw_length: unknown\nverdict: unknown\n", "", bus(true, 0, 4)},
+        check_case{"header_crc_then_text", same + "fault = reply XXCRC? 1 0x12 3\n", "fw.bin", 1,
+                   "header_crc: unknown\nverdict: unknown\n", "", bus(true, 150000, 7)},
+        check_case{"unreadable_body_crc", same + "fault = reply XXCRC? 2 -\n", "", 1,
+                   "header_crc: ok\nbody_crc: unknown\nverdict: unknown\n", "", bus(true, 150000)},
+        check_case{"application_mode_3", "mode = 3\nflash_image = fw.bin\n", "fw.bin", 0, "verdict: same\n", "",
+                   bus(true, 150000)},
+        // A close that fails ends the run before any verdict.
+        check_case{"failing_close", same + "fail = viClose 1 VI_ERROR_IO\n", "fw.bin", 1, "body_crc: ok\n", "",
+                   bus(true, 150000)},
         check_case{"bad_address", same, "-a 31", 2, "", "invalid GPIB address 31\nUsage: kescheck ", {}},
+        check_case{"address_typo", same, "-a 1O", 2, "", "invalid GPIB address 1O\nUsage: kescheck ", {}},
         check_case{"listing_takes_no_file", same, "-l fw.bin", 2, "", "Usage: kescheck ", {}}),
     [](const testing::TestParamInfo<check_case>& info) { return info.param.name; });
 
@@ -134,12 +150,20 @@ TEST(Check, ListsEveryInstrumentWithItsMode) {
   visa.config = visa.dir + "/visa.conf";
   visa.trace = visa.dir + "/trace.txt";
   write_file(visa.config, "trace = " + visa.trace + "\ntimeout_scale = 0.001\n[GPIB0::5::INSTR]\n[GPIB0::6::INSTR]\n" +
-                              "fault = no-reply XXCMD? 1\n[GPIB0::7::INSTR]\nmode = 0\n[GPIB1::3::INSTR]\nmode = 3\n");
+                              "fault = no-reply XXCMD? 1\n[GPIB0::7::INSTR]\nmode = 0\n[GPIB0::8::INSTR]\n" +
+                              "fault = reply XXCMD? 1\n[GPIB0::9::INSTR]\nfault = reply XXCMD? 1 0x\n" +
+                              "[GPIB1::3::INSTR]\nmode = 3\n");
   const program_run all = run_program(KESCHECK_BIN, {"-l"}, {"KESVISA_CONFIG=" + visa.config});
   EXPECT_EQ(all.out, "GPIB0::5::INSTR: 2 application\nGPIB0::6::INSTR: no answer\nGPIB0::7::INSTR: 0 BOOTROM\n"
-                     "GPIB1::3::INSTR: 3 application\n");
+                     "GPIB0::8::INSTR: no answer\nGPIB0::9::INSTR: no answer\nGPIB1::3::INSTR: 3 application\n");
   EXPECT_EQ(all.status, 0);
-  EXPECT_EQ(commands_sent(visa), std::vector<std::string>(4, "XXCMD?\\n END"));
+  EXPECT_EQ(commands_sent(visa), std::vector<std::string>(6, "XXCMD?\\n END"));
+  // The interface as -g names it to open an instrument: "gpib" is board 0.
+  const program_run board0 = run_program(KESCHECK_BIN, {"-l", "-g", "gpib"}, {"KESVISA_CONFIG=" + visa.config});
+  EXPECT_EQ(board0.out.substr(0, 32), "GPIB0::5::INSTR: 2 application\nG");
+  EXPECT_EQ(board0.status, 0);
+  const program_run board1 = run_program(KESCHECK_BIN, {"-l", "-g", "GPIB01"}, {"KESVISA_CONFIG=" + visa.config});
+  EXPECT_EQ(board1.out, "GPIB1::3::INSTR: 3 application\n");
   write_file(visa.trace, ""); // each run's trace on its own: the stand-in appends
   const program_run one = run_program(KESCHECK_BIN, {"-g", "GPIB1", "-l"}, {"KESVISA_CONFIG=" + visa.config});
   EXPECT_EQ(one.out, "GPIB1::3::INSTR: 3 application\n");

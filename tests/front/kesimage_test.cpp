@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <string>
+#include <sys/stat.h>
 
 namespace {
 
@@ -104,12 +106,68 @@ TEST_F(Kesimage, AFailedWriteLeavesNoPartialImage) {
   write_file(dir + "/large", std::string(100000, 'x'));
   ASSERT_EQ(kesimage({"make", "small", "fw.bin"}).status, 0);
   const std::string before = read_file(dir + "/fw.bin");
-  const program_run run = run_program(
-      "/bin/sh", {"-c", "trap '' XFSZ; ulimit -f 20; exec \"$0\" make large fw.bin", KESIMAGE_BIN}, {}, dir);
+  const program_run run =
+      run_program("/bin/sh", {"-c", "ulimit -f 20; exec \"$0\" make large fw.bin", KESIMAGE_BIN}, {}, dir);
   EXPECT_EQ(run.err, "kesimage: can't write fw.bin: File too large\n");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(read_file(dir + "/fw.bin"), before);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator{}), 3);
+
+  // Ended by an interrupt or a termination while writing: no temporary file
+  // either, and the signal's own end.
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    const program_run killed =
+        run_program(KESIMAGE_BIN, {"make", "large", "fw.bin"},
+                    {"LD_PRELOAD=" SIGNAL_AT_FSYNC, "KESTEST_SIGNAL_AT_FSYNC=" + std::to_string(signal),
+                     "ASAN_OPTIONS=verify_asan_link_order=0"},
+                    dir);
+    EXPECT_EQ(killed.signal, signal);
+    EXPECT_EQ(read_file(dir + "/fw.bin"), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator{}), 3);
+  }
+}
+
+// Only a regular file that is not the body is ever replaced (run as root,
+// `make BODY /dev/null` once replaced the machine's /dev/null; a FIFO and a
+// folder stand for devices here, so that the test harms nothing where the
+// refusal is missing). A body that is no regular file is refused rather
+// than waited on.
+TEST_F(Kesimage, ReplacesOnlyRegularFilesAndReadsOnlyRegularBodies) {
+  write_file(dir + "/body", "123456789");
+  ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+  std::filesystem::create_directory(dir + "/folder");
+  std::filesystem::create_symlink("body", dir + "/link");
+  const struct {
+    const char* body;
+    const char* image;
+    std::string err;
+  } cases[] = {
+      {"body", "fifo", "kesimage: fifo is not a regular file, not replaced\n"},
+      {"body", "folder", "kesimage: folder is not a regular file, not replaced\n"},
+      {"body", "link", "kesimage: link is a symbolic link, not replaced\n"},
+      {"body", "body", "kesimage: body is the body file itself, not replaced\n"},
+      {"fifo", "fw.bin", "kesimage: fifo is not a regular file\n"},
+      {"/dev/zero", "fw.bin", "kesimage: /dev/zero is not a regular file\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.body) + " " + c.image);
+    const program_run run = kesimage({"make", c.body, c.image});
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(run.status, 1);
+  }
+  EXPECT_EQ(read_file(dir + "/body"), "123456789");
+  EXPECT_TRUE(std::filesystem::is_fifo(dir + "/fifo"));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir + "/link"));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator{}), 4);
+
+  // A new image gets the mode the umask leaves, as any new file would.
+  const program_run made =
+      run_program("/bin/sh", {"-c", "umask 027; exec \"$0\" make body fw.bin", KESIMAGE_BIN}, {}, dir);
+  EXPECT_EQ(made.status, 0) << made.err;
+  EXPECT_EQ(std::filesystem::status(dir + "/fw.bin").permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                std::filesystem::perms::group_read);
 }
 
 } // namespace

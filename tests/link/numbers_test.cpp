@@ -52,4 +52,18 @@ TEST(ReplyNumbers, ConvertAsStrtoulAndStrtolOnThirtyTwoBits) {
   }
 }
 
+// Where a wrong reading must not pass for a value: one number, then at most
+// white space (the reply's line feed).
+TEST(ReplyNumbers, WholeRepliesAreOneNumberAndNothingElse) {
+  for (const char* whole : {"42\n", "0x1F \r\n", " -7", "9\n", "4294967296"}) {
+    uint32_t value = 1;
+    EXPECT_TRUE(gpib_reply_uint32(whole, &value)) << '"' << whole << '"';
+    EXPECT_EQ(value, gpib_to_uint32(whole));
+  }
+  for (const char* broken : {"", "\n", "abc", "12abc", "12 3", "0x", "09", "-", "1O\n"}) {
+    uint32_t value = 1;
+    EXPECT_FALSE(gpib_reply_uint32(broken, &value)) << '"' << broken << '"';
+  }
+}
+
 } // namespace

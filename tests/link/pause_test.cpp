@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <pthread.h>
 #include <thread>
 #include <unistd.h>
 
@@ -40,21 +41,43 @@ TEST(Pause, LastsAtLeastWhatWasAsked) {
   }
 }
 
+// However the interrupt comes: during the pause, before it starts (while the
+// program was inside a VISA call), or to another thread (one of the VISA
+// library's) while this one waits.
 TEST(PauseDeathTest, AnInterruptEndsItEarly) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        alarm(30); // a pause that is not ended fails the test, rather than hang it
-        gpib_catch_interrupts();
-        std::thread interrupter([] {
-          usleep(100000);
-          kill(getpid(), SIGINT);
-        });
-        sleep_ms(600000);
-        interrupter.join();
-        std::exit(gpib_interrupted() ? 0 : 3);
-      },
-      testing::ExitedWithCode(0), "");
+  enum class arrival { during, before, other_thread };
+  for (const arrival when : {arrival::during, arrival::before, arrival::other_thread}) {
+    EXPECT_EXIT(
+        {
+          alarm(30); // a pause that is not ended fails the test, rather than hang it
+          gpib_catch_interrupts();
+          if (when == arrival::before) {
+            kill(getpid(), SIGINT);
+          }
+          sigset_t interrupts;
+          sigemptyset(&interrupts);
+          sigaddset(&interrupts, SIGINT);
+          std::thread interrupter([when, interrupts] {
+            if (when == arrival::other_thread) {
+              pthread_sigmask(SIG_UNBLOCK, &interrupts, nullptr);
+            }
+            usleep(100000);
+            if (when != arrival::before) {
+              kill(getpid(), SIGINT);
+            }
+            usleep(100000); // still here to take it
+          });
+          if (when == arrival::other_thread) {
+            pthread_sigmask(SIG_BLOCK, &interrupts, nullptr); // only the other thread can take it
+          }
+          sleep_ms(600000);
+          interrupter.join();
+          std::exit(gpib_interrupted() ? 0 : 3);
+        },
+        testing::ExitedWithCode(0), "")
+        << static_cast<int>(when);
+  }
 }
 
 } // namespace

@@ -146,6 +146,7 @@ TEST(State, KessimExitStatuses) {
   temp_dir dir;
   std::string state = dir.path("k.state");
   dir.write("junk", std::vector<uint8_t>(10, 0));
+  ASSERT_EQ(mkfifo(dir.path("fifo").c_str(), 0600), 0); // an image nobody writes: refused, not waited on
   struct row {
     std::string args;
     int status;
@@ -157,6 +158,7 @@ TEST(State, KessimExitStatuses) {
       {"create " + state + " --app-mode 0", 2},
       {"create " + state + " --mode", 2},
       {"create " + state + " --image " + dir.path("missing.bin"), 1},
+      {"create " + state + " --image " + dir.path("fifo"), 1},
       {"show " + state, 1},
       {"check " + state, 1},
       {"reset " + state, 1},

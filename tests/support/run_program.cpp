@@ -30,6 +30,11 @@ running_program start_program(const std::string& path, const std::vector<std::st
     if (options.stdout_closed) {
       close(1);
     }
+    if (options.all_closed) {
+      for (const int fd : {0, 1, 2, devnull, out_pipe[1], err_pipe[1]}) {
+        close(fd);
+      }
+    }
     // The stand-in unless the test says otherwise ("KESLOAD_VISA" to unset).
     setenv("KESLOAD_VISA", STANDIN_VISA_LIBRARY, 0);
     for (const std::string& entry : env) {

@@ -18,6 +18,7 @@ struct program_run {
 struct launch_options {
   bool merged = false;
   bool stdout_closed = false;
+  bool all_closed = false; // all three standard streams closed
 };
 
 // A program running in the background.

@@ -1,5 +1,7 @@
 #include "visa_fixture.h"
 
+#include <sys/stat.h>
+
 namespace {
 
 using testing::internal::CaptureStderr;
@@ -38,6 +40,7 @@ TEST_F(VisaTest, BadConfigurationsAreReportedOnOneLine) {
       // The instrument finds these when it starts, after its section: the key's line is named.
       {"[GPIB0::17::INSTR]\nflash_image = /nonexistent.bin\nmode = 1\n", ":2: ", "flash_image /nonexistent.bin"},
       {"[GPIB0::17::INSTR]\nmode = 1\nstate = /nonexistent-folder/s\n[GPIB0::5::INSTR]\n", ":3: ", "state"},
+      {"[GPIB0::17::INSTR]\nflash_image = /dev/null\n", ":2: ", "flash_image /dev/null: not a regular file"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -77,6 +80,25 @@ TEST_F(VisaTest, LayoutOfAGoodConfiguration) {
   EXPECT_EQ(read(vi).data, "3\n");
   EXPECT_NE(kesvisa_instrument("GPIB0::5::INSTR"), nullptr);
   EXPECT_EQ(kesvisa_instrument("GPIB0::6::INSTR"), nullptr);
+}
+
+// A relative state is the configuration's, wherever the run starts: from
+// another folder the same instrument answers, with what it was left holding.
+TEST_F(VisaTest, ARelativeStateLivesBesideTheConfiguration) {
+  configure_instrument("state = bench.state\nmode = 2\n");
+  const std::string elsewhere = dir_ + "/elsewhere";
+  ASSERT_EQ(mkdir(elsewhere.c_str(), 0700), 0);
+  std::string started(4096, '\0');
+  ASSERT_NE(getcwd(started.data(), started.size()), nullptr);
+  ASSERT_EQ(chdir(elsewhere.c_str()), 0);
+  const ViSession vi = open_instrument();
+  ASSERT_EQ(write(vi, "XXCMD?\n", true), VI_SUCCESS);
+  const std::string mode = read(vi).data;
+  kesvisa_reset();
+  EXPECT_EQ(chdir(started.c_str()), 0);
+  EXPECT_EQ(mode, "2\n");
+  EXPECT_EQ(read_file(dir_ + "/bench.state").substr(0, 8), "KESSIMST");
+  EXPECT_EQ(access((elsewhere + "/bench.state").c_str(), F_OK), -1);
 }
 
 } // namespace

@@ -10,6 +10,11 @@ build=$1
 (cd "$build" && cpack -G DEB >/dev/null)
 deb=$(ls "$build"/kesload_*.deb)
 dpkg-deb --info "$deb" | grep -E "Package|Version|Depends"
+# The description's lines are text, each indented by one blank only.
+if dpkg-deb --field "$deb" Description | grep -E '^ ?;|^  '; then
+  echo "package: the description's lines carry list separators or extra blanks" >&2
+  exit 1
+fi
 contents=$(dpkg-deb --contents "$deb" | awk '{print $6}')
 echo "$contents"
 for file in ./usr/bin/kesload ./usr/bin/kescheck ./usr/bin/kesimage ./usr/bin/kessim ./usr/lib/kesload/libvisa.so \

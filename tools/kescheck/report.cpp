@@ -18,16 +18,20 @@ enum : uint32_t { probe_timeout_ms = 1000 }; // a listing must not wait 10 s on 
 // The firmware header's place in flash, as the boot loader reads it.
 constexpr uint32_t header_base = flash_image_base;
 
-// The word at address, or the instrument's CRC over length bytes from
-// start; false (after the reader's message) on an empty reply.
+// A reply that is missing or not one number is no value: the check it
+// belongs to can only be unknown.
+bool read_number(uint32_t* value) { return gpib_uint32_checked(value) == 0; }
+
+// The word at address, or the instrument's CRC over length bytes from start;
+// false when the reply was no number.
 bool read_word(uint32_t* value, uint32_t address) {
   gpib_send_format(cmd_read_word, address);
-  return gpib_uint32(value) == 0;
+  return read_number(value);
 }
 
 bool read_crc(uint32_t* value, uint32_t start, uint32_t length) {
   gpib_send_format(cmd_crc, start, length);
-  return gpib_uint32(value) == 0;
+  return read_number(value);
 }
 
 const char* mode_meaning(uint32_t mode) {
@@ -43,10 +47,17 @@ const char* mode_meaning(uint32_t mode) {
   }
 }
 
+// The session is closed before the verdict is printed: a close that fails
+// ends the run with the link's status 1 and no verdict.
 int check_verdict(const char* verdict, int status) {
-  std::printf("verdict: %s\n", verdict);
   gpib_close();
+  std::printf("verdict: %s\n", verdict);
   return status;
+}
+
+int unknown_check(const char* check) {
+  std::printf("%s: unknown\n", check);
+  return check_verdict("unknown", check_exit_failed);
 }
 
 // The firmware header words, in the order of the output lines.
@@ -57,6 +68,21 @@ struct flash_header {
   uint32_t word3;
   uint32_t hdr_crc;
 };
+
+struct header_word {
+  const char* name;
+  bool decimal; // else hexadecimal
+  uint32_t offset;
+  uint32_t flash_header::*word;
+};
+
+constexpr std::array<header_word, 5> header_words{{
+    {"fw_crc", false, fw_offset_crc, &flash_header::crc},
+    {"fw_address", false, fw_offset_address, &flash_header::address},
+    {"fw_length", true, fw_offset_length, &flash_header::length},
+    {"fw_word3", false, fw_offset_word3, &flash_header::word3},
+    {"hdr_crc", false, fw_offset_hdr_crc, &flash_header::hdr_crc},
+}};
 
 } // namespace
 
@@ -74,11 +100,11 @@ int check_instrument(int32_t address, const char* interface_name, bool with_imag
     std::printf("image: %s\n", image_path);
   }
 
-  // Not query_mode: an empty reply is no mode here, not BOOTROM.
+  // Not query_mode: an empty or unreadable reply is no mode here, not BOOTROM.
   uint32_t mode = 0;
   gpib_send(gpib_cmd_mode);
-  if (gpib_uint32(&mode) != 0) {
-    return check_verdict("unknown", check_exit_failed);
+  if (!read_number(&mode)) {
+    return unknown_check("mode");
   }
   std::printf("mode: %u %s\n", mode, mode_meaning(mode));
   if (mode > 3) {
@@ -92,20 +118,20 @@ int check_instrument(int32_t address, const char* interface_name, bool with_imag
   }
 
   flash_header flash{};
-  const bool read = read_word(&flash.crc, header_base + fw_offset_crc) &&
-                    read_word(&flash.address, header_base + fw_offset_address) &&
-                    read_word(&flash.length, header_base + fw_offset_length) &&
-                    read_word(&flash.word3, header_base + fw_offset_word3) &&
-                    read_word(&flash.hdr_crc, header_base + fw_offset_hdr_crc);
-  if (!read) {
-    return check_verdict("unknown", check_exit_failed);
+  for (const header_word& word : header_words) {
+    if (!read_word(&(flash.*word.word), header_base + word.offset)) {
+      return unknown_check(word.name);
+    }
+    if (word.decimal) {
+      std::printf("%s: %u\n", word.name, flash.*word.word);
+    } else {
+      std::printf("%s: 0x%08X\n", word.name, flash.*word.word);
+    }
   }
-  std::printf("fw_crc: 0x%08X\nfw_address: 0x%08X\nfw_length: %u\nfw_word3: 0x%08X\nhdr_crc: 0x%08X\n", flash.crc,
-              flash.address, flash.length, flash.word3, flash.hdr_crc);
 
   uint32_t calculated = 0;
   if (!read_crc(&calculated, header_base, header_crc_offset)) {
-    return check_verdict("unknown", check_exit_failed);
+    return unknown_check("header_crc");
   }
   const bool header_ok = calculated == flash.hdr_crc;
   if (header_ok) {
@@ -121,7 +147,7 @@ int check_instrument(int32_t address, const char* interface_name, bool with_imag
     std::printf("body_crc: skipped, length beyond the firmware area\n");
   } else {
     if (!read_crc(&calculated, header_base + header_size, flash.length)) {
-      return check_verdict("unknown", check_exit_failed);
+      return unknown_check("body_crc");
     }
     body_ok = calculated == flash.crc;
     if (body_ok) {
@@ -154,18 +180,37 @@ void list_one(const char* resource, void* /*context*/) {
   std::fflush(stdout); // each line as it is known: a bus of silent devices takes a second each
 }
 
+bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
 // The search expression for one interface: its name taken literally (every
-// character but letters and digits escaped), then any address.
+// character but letters and digits escaped), then any address. VISA lists
+// an interface by its board number, so a name of letters and digits is
+// written as VISA writes it: "GPIB" is board 0 ("GPIB0"), "GPIB01" board 1.
 void interface_pattern(const char* name, std::array<char, gpib_find_room>& pattern) {
   constexpr size_t suffix = sizeof "::?*INSTR";
+  size_t letters = 0;
+  while (is_letter(name[letters])) {
+    ++letters;
+  }
+  size_t digits = letters;
+  while (is_digit(name[digits])) {
+    ++digits;
+  }
+  const bool board_form = letters > 0 && name[digits] == '\0';
   size_t at = 0;
-  for (; *name != '\0' && at + 2 + suffix <= pattern.size(); ++name) { // the command line keeps names shorter
-    const char c = *name;
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-    if (!plain) {
+  for (size_t i = 0; name[i] != '\0' && at + 2 + suffix <= pattern.size(); ++i) { // the command line keeps names shorter
+    const char c = name[i];
+    if (board_form && i >= letters && c == '0' && i + 1 < digits) {
+      continue; // a leading zero of the board number
+    }
+    if (!is_letter(c) && !is_digit(c)) {
       pattern[at++] = '\\';
     }
     pattern[at++] = c;
+  }
+  if (board_form && digits == letters) {
+    pattern[at++] = '0';
   }
   std::snprintf(&pattern[at], pattern.size() - at, "::?*INSTR");
 }

@@ -16,3 +16,7 @@ void image_make_header(uint8_t* header, const uint8_t* body, uint32_t body_lengt
 // Writes header and body to path, whole or not at all: 0 on success, 1 when
 // the file cannot be written (errno tells why; path is then as it was).
 int image_write_file(const char* path, const uint8_t* header, const uint8_t* body, uint32_t body_length);
+
+// The temporary file image_write_file is writing, for a signal handler that
+// removes it; empty when there is none. Safe to call in a signal handler.
+const char* image_temp_file();

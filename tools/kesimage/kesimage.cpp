@@ -1,5 +1,6 @@
 // kesimage: makes a firmware image from a body, and checks an image the way
 // kesload does, without an instrument.
+#include "files.h"
 #include "image.h"
 #include "image_make.h"
 #include "platform.h"
@@ -21,17 +22,35 @@ constexpr char usage_text[] = "Usage: kesimage make BODY IMAGE\n"
 std::array<uint8_t, fw_max_size - fw_header_size + 1> body_buffer;
 
 int make_image(const char* body_path, const char* image_path) {
-  std::FILE* file = platform_fopen(body_path, "rb");
-  if (file == nullptr) {
+  size_t length = 0;
+  switch (files_read_body(body_path, body_buffer.data(), body_buffer.size(), &length)) {
+  case body_cannot_open:
     std::fprintf(stderr, "kesimage: can't open %s: %s\n", body_path, std::strerror(errno));
     return exit_failed;
-  }
-  const size_t length = std::fread(body_buffer.data(), 1, body_buffer.size(), file);
-  const bool failed = std::ferror(file) != 0;
-  std::fclose(file);
-  if (failed) {
+  case body_not_regular:
+    std::fprintf(stderr, "kesimage: %s is not a regular file\n", body_path);
+    return exit_failed;
+  case body_read_failed:
     std::fprintf(stderr, "kesimage: can't read %s\n", body_path);
     return exit_failed;
+  default:
+    break;
+  }
+  // Only a regular file is ever replaced: never a device, a FIFO, a folder,
+  // the body being read, nor a symbolic link (which would be replaced by a
+  // plain file rather than have its target written).
+  switch (files_check_output(image_path, body_path)) {
+  case output_not_regular:
+    std::fprintf(stderr, "kesimage: %s is not a regular file, not replaced\n", image_path);
+    return exit_failed;
+  case output_symbolic_link:
+    std::fprintf(stderr, "kesimage: %s is a symbolic link, not replaced\n", image_path);
+    return exit_failed;
+  case output_is_body:
+    std::fprintf(stderr, "kesimage: %s is the body file itself, not replaced\n", image_path);
+    return exit_failed;
+  default:
+    break;
   }
   if (length == 0) {
     // An image without firmware would have the old one erased and nothing to boot.
@@ -79,6 +98,7 @@ int show_image(const char* image_path) {
 int main(int argc, char** argv) {
   platform_start(&argc, &argv);
   if (argc == 4 && std::strcmp(argv[1], "make") == 0) {
+    files_clean_up_on_signals();
     return make_image(argv[2], argv[3]);
   }
   if (argc == 3 && std::strcmp(argv[1], "info") == 0) {

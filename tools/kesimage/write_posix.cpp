@@ -6,8 +6,10 @@
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,17 +32,70 @@ bool write_all(int fd, const uint8_t* bytes, size_t length) {
 
 } // namespace
 
+namespace {
+
+// The temporary file while it exists, for a signal handler to remove.
+std::array<char, PATH_MAX> temp{};
+volatile std::sig_atomic_t temp_exists = 0;
+
+// Signals that end the process wait while the temporary file comes and
+// goes, so that the handler always knows whether there is one.
+sigset_t hold_signals() {
+  sigset_t held;
+  sigset_t before;
+  sigemptyset(&held);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    sigaddset(&held, signal);
+  }
+  sigprocmask(SIG_BLOCK, &held, &before);
+  return before;
+}
+
+void release_signals(const sigset_t& before) { sigprocmask(SIG_SETMASK, &before, nullptr); }
+
+int create_temp() {
+  const sigset_t before = hold_signals();
+  const int fd = mkstemp(temp.data());
+  temp_exists = fd >= 0 ? 1 : 0;
+  release_signals(before);
+  return fd;
+}
+
+// Renamed into place (or not); removed when it was not.
+bool place_temp(const char* path) {
+  const sigset_t before = hold_signals();
+  const bool placed = std::rename(temp.data(), path) == 0;
+  const int error = errno;
+  if (!placed) {
+    unlink(temp.data());
+  }
+  temp_exists = 0;
+  release_signals(before);
+  errno = error;
+  return placed;
+}
+
+void remove_temp() {
+  const sigset_t before = hold_signals();
+  unlink(temp.data());
+  temp_exists = 0;
+  release_signals(before);
+}
+
+} // namespace
+
+const char* image_temp_file() { return temp_exists != 0 ? temp.data() : ""; }
+
 int image_write_file(const char* path, const uint8_t* header, const uint8_t* body, uint32_t body_length) {
   // Written beside the target and renamed into place, so that a write that
   // fails (a full disk) never leaves a truncated image behind, nor spoils the
   // one that was there.
-  std::array<char, PATH_MAX> temp{};
   const int length = std::snprintf(temp.data(), temp.size(), "%s.XXXXXX", path);
   if (length < 0 || static_cast<size_t>(length) >= temp.size()) {
     errno = ENAMETOOLONG;
     return 1;
   }
-  const int fd = mkstemp(temp.data());
+  const int fd = create_temp();
   if (fd < 0) {
     return 1;
   }
@@ -56,12 +111,9 @@ int image_write_file(const char* path, const uint8_t* header, const uint8_t* bod
     error = errno;
   }
   if (written) {
-    if (std::rename(temp.data(), path) == 0) {
-      return 0;
-    }
-    error = errno;
+    return place_temp(path) ? 0 : 1;
   }
-  unlink(temp.data());
+  remove_temp();
   errno = error;
   return 1;
 }

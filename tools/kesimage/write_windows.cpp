@@ -9,7 +9,6 @@
 #include <cwchar>
 #include <fcntl.h>
 #include <io.h>
-#include <sys/stat.h>
 #include <windows.h>
 
 namespace {
@@ -54,22 +53,50 @@ int errno_for(DWORD error) {
     return EXDEV;
   case ERROR_FILENAME_EXCED_RANGE:
     return ENAMETOOLONG;
+  case ERROR_FILE_EXISTS:
+  case ERROR_ALREADY_EXISTS:
+    return EEXIST;
   default:
     return EIO;
   }
 }
 
-// A new file beside the target, by a name nobody else holds.
+// The temporary file while it exists, in UTF-8, for the console handler
+// that removes it (files_windows.cpp).
+std::array<char, 4 * wide_room> temp_text;
+volatile bool temp_exists = false;
+
+// A new file beside the target, by a name nobody else holds. It may be
+// deleted while it is open, so that the console handler can remove it
+// whatever this thread is doing.
 int open_temp() {
   const DWORD seed = GetCurrentProcessId() ^ GetTickCount();
   for (unsigned attempt = 0; attempt < temp_attempts; ++attempt) {
     const unsigned tag = (seed + attempt * 2654435761U) & 0xFFFFFFU;
     std::swprintf(temp.data(), temp.size(), L"%ls.%06x", target.data(), tag);
-    const int fd = _wopen(temp.data(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-    if (fd >= 0 || errno != EEXIST) {
+    if (!platform_from_wide(temp.data(), temp_text.data(), temp_text.size())) {
+      errno = ENAMETOOLONG;
+      return -1;
+    }
+    HANDLE file =
+        CreateFileW(temp.data(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
+      if (fd < 0) {
+        CloseHandle(file);
+        DeleteFileW(temp.data());
+        return -1;
+      }
+      temp_exists = true;
       return fd;
     }
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+      errno = errno_for(error);
+      return -1;
+    }
   }
+  errno = EEXIST;
   return -1;
 }
 
@@ -95,11 +122,15 @@ int image_write_file(const char* path, const uint8_t* header, const uint8_t* bod
   }
   if (written) {
     if (MoveFileExW(temp.data(), target.data(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      temp_exists = false;
       return 0;
     }
     error = errno_for(GetLastError());
   }
-  _wunlink(temp.data());
+  DeleteFileW(temp.data());
+  temp_exists = false;
   errno = error;
   return 1;
 }
+
+const char* image_temp_file() { return temp_exists ? temp_text.data() : ""; }

@@ -268,7 +268,16 @@ private:
     }
     char err[256] = {};
     const std::string k(key);
-    const std::string v(value);
+    std::string v(value);
+    // The instrument's state belongs with its configuration: a run from
+    // another folder must find the same instrument, not create a new one.
+    if (key == "state" && !v.empty() && v.front() != '/') {
+      const std::string file(file_);
+      const size_t slash = file.rfind('/');
+      if (slash != std::string::npos) {
+        v = file.substr(0, slash + 1) + v;
+      }
+    }
     switch (sim_configure(section_->sim, k.c_str(), v.c_str(), err, sizeof err)) {
     case 0:
       key_lines_[k] = line_;
