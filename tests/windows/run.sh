@@ -100,6 +100,13 @@ check "and is named in messages as given" 1 "" "Can not open Prüfstand/日本�
 check "kesimage writes there" 0 "" "" wine "$kesimage" make body.bin "Prüfstand/日本語/new.bin"
 check "and a failed write says why" 1 "" "kesimage: can't write nowhere/new.bin: No such file or directory"$'\n' \
   wine "$kesimage" make body.bin nowhere/new.bin
+mkdir folder.bin
+check "kesimage replaces no folder" 1 "" "kesimage: folder.bin is not a regular file, not replaced"$'\n' \
+  wine "$kesimage" make body.bin folder.bin
+check "nor the body itself" 1 "" "kesimage: body.bin is the body file itself, not replaced"$'\n' \
+  wine "$kesimage" make body.bin ./body.bin
+check "and takes no folder for a body" 1 "" "kesimage: folder.bin is not a regular file"$'\n' \
+  wine "$kesimage" make folder.bin other.bin
 leftovers=$(find . -name '*.bin.*' | wc -l)
 if [ "$leftovers" -ne 0 ]; then
   failed=$((failed + 1))

@@ -57,7 +57,10 @@ int files_read_body(const char* path, uint8_t* buffer, size_t room, size_t* leng
   }
   const int fd = _wopen(wide_path.data(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
   if (fd < 0) {
-    return body_cannot_open;
+    // A folder cannot be opened as a file on Windows; it is no body either way.
+    const DWORD attributes = GetFileAttributesW(wide_path.data());
+    const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return folder ? body_not_regular : body_cannot_open;
   }
   struct _stat64 about {};
   if (_fstat64(fd, &about) != 0 || (about.st_mode & _S_IFMT) != _S_IFREG) {
