@@ -103,7 +103,7 @@ check "and a failed write says why" 1 "" "kesimage: can't write nowhere/new.bin:
 mkdir folder.bin
 check "kesimage replaces no folder" 1 "" "kesimage: folder.bin is not a regular file, not replaced"$'\n' \
   wine "$kesimage" make body.bin folder.bin
-check "nor the body itself" 1 "" "kesimage: body.bin is the body file itself, not replaced"$'\n' \
+check "nor the body itself" 1 "" "kesimage: ./body.bin is the body file itself, not replaced"$'\n' \
   wine "$kesimage" make body.bin ./body.bin
 check "and takes no folder for a body" 1 "" "kesimage: folder.bin is not a regular file"$'\n' \
   wine "$kesimage" make folder.bin other.bin
