@@ -32,6 +32,8 @@ constexpr char usage_text[] = "Usage: kescheck [-a gpib_addr] [-g gpib_device] [
 
 int main(int argc, char** argv) {
   platform_start(&argc, &argv);
+  // The report must not land in a file the VISA library opens.
+  platform_open_missing_streams();
   int32_t address = 17;
   const char* interface_name = nullptr;
   bool address_given = false;

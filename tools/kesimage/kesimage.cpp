@@ -97,6 +97,8 @@ int show_image(const char* image_path) {
 
 int main(int argc, char** argv) {
   platform_start(&argc, &argv);
+  // What is printed must not land in the image being written.
+  platform_open_missing_streams();
   if (argc == 4 && std::strcmp(argv[1], "make") == 0) {
     files_clean_up_on_signals();
     return make_image(argv[2], argv[3]);
