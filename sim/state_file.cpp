@@ -168,9 +168,9 @@ int state_create(const char* path, const uint8_t* image, char* err, size_t err_s
     return 2;
   }
   // If another process created the state in the meantime, its state stands.
-  if (const int e = file_publish(temp, path)) {
-    say(err, err_size, "state %s: %s", path, e == EEXIST ? "already exists" : std::strerror(e));
-    return e == EEXIST ? 1 : 2;
+  if (const int published = file_publish(temp, path)) {
+    say(err, err_size, "state %s: %s", path, published == EEXIST ? "already exists" : std::strerror(published));
+    return published == EEXIST ? 1 : 2;
   }
   return 0;
 }
