@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -62,3 +63,8 @@ void gpib_catch_interrupts() {
 bool gpib_interrupted() { return interrupt_seen != 0; }
 
 int gpib_interrupt_fd() { return wake_read; }
+
+void gpib_wait_for_interrupt(uint32_t milliseconds) {
+  pollfd wake{wake_read, POLLIN, 0}; // a negative descriptor is skipped: a plain wait
+  poll(&wake, 1, static_cast<int>(milliseconds));
+}

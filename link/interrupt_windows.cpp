@@ -52,7 +52,13 @@ void gpib_catch_interrupts() {
 
 bool gpib_interrupted() { return interrupt_seen; }
 
-void* gpib_interrupt_event() { return wake; }
-
-// No descriptor: the pause waits on the event.
+// No descriptor: a wait watches the event.
 int gpib_interrupt_fd() { return -1; }
+
+void gpib_wait_for_interrupt(uint32_t milliseconds) {
+  if (wake != nullptr) {
+    WaitForSingleObject(wake, static_cast<DWORD>(milliseconds));
+  } else {
+    Sleep(static_cast<DWORD>(milliseconds));
+  }
+}

@@ -82,13 +82,12 @@ void sleep_ms(uint32_t milliseconds);
 // has its reply read.
 void gpib_catch_interrupts();
 bool gpib_interrupted();
-// What a wait watches besides its time (interrupt_<platform>.cpp). POSIX:
-// a descriptor readable once an interrupt has come; -1 before
-// gpib_catch_interrupts, and always on Windows.
+// POSIX: a descriptor readable once an interrupt has come, for a read that
+// must not outlast one; -1 before gpib_catch_interrupts, and on Windows.
 int gpib_interrupt_fd();
-// Windows: an event (a HANDLE) set once an interrupt has come; null before
-// gpib_catch_interrupts.
-void* gpib_interrupt_event();
+// Waits up to milliseconds, less when an interrupt comes (or, on POSIX,
+// another signal wakes the wait): the pause's one call to the platform.
+void gpib_wait_for_interrupt(uint32_t milliseconds);
 // Ends the run as above when an interrupt has come; returns otherwise.
 void gpib_stop_if_interrupted();
 

@@ -3,19 +3,17 @@
 #include "link.h"
 
 #include <chrono>
-#include <poll.h>
 
 void sleep_ms(uint32_t milliseconds) {
   using clock = std::chrono::steady_clock;
   const clock::time_point deadline = clock::now() + std::chrono::milliseconds(milliseconds);
-  // Another signal may wake poll early: wait again for what is left. An
-  // interrupt ends the pause, so the run stops without waiting it out.
+  // The wait may end early: look again at what is left. An interrupt ends
+  // the pause, so the run stops without waiting it out.
   while (!gpib_interrupted()) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock::now()).count();
     if (left <= 0) {
       return;
     }
-    pollfd wake{gpib_interrupt_fd(), POLLIN, 0}; // a negative fd is skipped: a plain wait
-    poll(&wake, 1, static_cast<int>(left));
+    gpib_wait_for_interrupt(static_cast<uint32_t>(left));
   }
 }
