@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -135,3 +136,9 @@ std::string make_temp_dir() {
   made_dirs.paths.push_back(pattern);
   return pattern;
 }
+
+const bool on_windows = false;
+
+bool make_fifo(const std::string& path) { return mkfifo(path.c_str(), 0600) == 0; }
+
+bool running_as_root() { return geteuid() == 0; }
