@@ -35,17 +35,18 @@ bench: build
 package: build
 	cd $(BUILD) && cpack -G DEB
 
-# The Windows x64 programs, cross-built with MinGW-w64 (build-windows/). They
-# carry the C++ runtime within them and need only Windows's own libraries and
-# the machine's visa64.dll.
+# The Windows x64 programs, the stand-in visa64.dll and kessim.exe,
+# cross-built with MinGW-w64 (build-windows/), and the zip a technician
+# unpacks (build-windows/kesload-VERSION-windows-x64.zip). They carry the C++
+# runtime within them and need only Windows's own libraries and the
+# machine's visa64.dll.
 WINDOWS_BUILD ?= build-windows
-WINDOWS_PROGRAMS = kesload kescheck kesimage
 
 $(WINDOWS_BUILD)/CMakeCache.txt:
 	cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DBUILD_TESTING=OFF $(CMAKE_FLAGS)
 
 windows: $(WINDOWS_BUILD)/CMakeCache.txt
-	cmake --build $(WINDOWS_BUILD) -j$(JOBS) --target $(WINDOWS_PROGRAMS)
+	cmake --build $(WINDOWS_BUILD) -j$(JOBS) --target windows_zip
 
 # The Windows programs' own behaviour (command line, file names, line ends,
 # Ctrl-C, VISA loading), checked under Wine.

@@ -1,18 +1,17 @@
 // kessim: create, inspect and reset a simulated instrument's state file, and
 // run a VISA program against the stand-in VISA library.
 #include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
+#include "files.h"
 #include "memory.h"
 #include "numbers.h"
+#include "platform.h"
+#include "run.h"
 #include "state_file.h"
 
 using namespace ksim;
@@ -23,9 +22,7 @@ enum : int {
   exit_ok = 0,
   exit_failed = 1,
   exit_usage = 2,
-  exit_invalid = 3,
-  exit_cannot_run = 126,
-  exit_not_found = 127
+  exit_invalid = 3
 };
 
 const char usage_text[] = "usage: kessim create STATE [--mode N] [--app-mode N] [--image FILE]\n"
@@ -229,38 +226,6 @@ int do_check(const char* path) {
   return check_image(flash.data()).valid() ? exit_ok : exit_invalid;
 }
 
-// Where the stand-in VISA library is, beside this kessim: in the build tree
-// in lib/, installed in kesload's private library folder. An absolute path,
-// or empty with the reason told.
-std::string standin_library() {
-  char self[PATH_MAX];
-  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) {
-    std::fprintf(stderr, "kessim: cannot find my own executable: %s\n", std::strerror(errno));
-    return {};
-  }
-  std::string dir(self, size_t(n));
-  dir.erase(dir.rfind('/') + 1);
-  const std::string candidates[] = {dir + "lib/libvisa.so", dir + KESSIM_PRIVATE_LIBDIR "/libvisa.so"};
-  for (const std::string& c : candidates) {
-    char real[PATH_MAX];
-    struct stat st;
-    if (::realpath(c.c_str(), real) != nullptr && ::stat(real, &st) == 0 && S_ISREG(st.st_mode)) {
-      return real;
-    }
-  }
-  std::fprintf(stderr, "kessim: the stand-in VISA library is neither %s nor %s\n", candidates[0].c_str(),
-               candidates[1].c_str());
-  return {};
-}
-
-// Puts value before a variable's present value.
-void prepend(const char* name, const std::string& value) {
-  const char* old = std::getenv(name);
-  std::string joined = (old != nullptr && *old != '\0') ? value + ":" + old : value;
-  ::setenv(name, joined.c_str(), 1);
-}
-
 // kessim run CONFIG -- PROGRAM [ARGS...]: PROGRAM with the stand-in VISA
 // library and the bench configuration, in place of this process.
 int do_run(int argc, char** argv) {
@@ -268,43 +233,39 @@ int do_run(int argc, char** argv) {
     return usage("run needs CONFIG -- PROGRAM [ARGS...]");
   }
   const char* config = argv[2];
-  char config_path[PATH_MAX];
-  if (::realpath(config, config_path) == nullptr) {
+  std::string config_path;
+  if (!run_full_path(config, config_path)) {
     std::fprintf(stderr, "kessim: %s: %s\n", config, std::strerror(errno));
     return exit_failed;
   }
-  struct stat st;
-  if (::stat(config_path, &st) != 0 || !S_ISREG(st.st_mode) || ::access(config_path, R_OK) != 0) {
+  uint64_t size = 0;
+  const int fd = file_open(config_path.c_str(), false);
+  const bool readable = fd >= 0 && file_regular(fd, size);
+  if (fd >= 0) {
+    file_close(fd);
+  }
+  if (!readable) {
     std::fprintf(stderr, "kessim: %s: not a readable configuration file\n", config);
     return exit_failed;
   }
-  std::string library = standin_library();
+  const std::string library = run_standin_library();
   if (library.empty()) {
     return exit_failed;
   }
-  // Both loader variables split at ':' (LD_PRELOAD at blanks too).
-  if (library.find_first_of(": \t\n") != std::string::npos) {
-    std::fprintf(stderr, "kessim: %s: the loader cannot be given a path with ':' or blanks\n", library.c_str());
+  run_set_variable("KESVISA_CONFIG", config_path);
+  run_set_variable("KESSIM_VISA_LIBRARY", library);
+  // kesload and kescheck bind the library KESLOAD_VISA names.
+  run_set_variable("KESLOAD_VISA", library);
+  if (!run_point_loader(library)) {
     return exit_failed;
   }
-  ::setenv("KESVISA_CONFIG", config_path, 1);
-  ::setenv("KESSIM_VISA_LIBRARY", library.c_str(), 1);
-  // kesload and kescheck bind the library KESLOAD_VISA names.
-  ::setenv("KESLOAD_VISA", library.c_str(), 1);
-  prepend("LD_LIBRARY_PATH", library.substr(0, library.rfind('/')));
-  // Preloaded, its VISA functions win even in a program linked against a
-  // VISA library of another name.
-  prepend("LD_PRELOAD", library);
-  ::execvp(argv[4], argv + 4);
-  int e = errno;
-  std::fprintf(stderr, "kessim: %s: %s\n", argv[4], std::strerror(e));
-  // As the shell and env(1) tell them apart.
-  return e == ENOENT ? exit_not_found : exit_cannot_run;
+  return run_program(argv + 4);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+  platform_start(&argc, &argv);
   if (argc < 3) {
     return usage();
   }

@@ -5,11 +5,9 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "crc32.h"
+#include "files.h"
 #include "memory.h"
 
 namespace ksim {
@@ -40,10 +38,7 @@ void say(char* err, size_t err_size, const char* format, ...) {
 
 bool write_all(int fd, const uint8_t* data, size_t length) {
   while (length > 0) {
-    ssize_t n = ::write(fd, data, length);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
+    const long n = file_write(fd, data, length);
     if (n <= 0) {
       return false;
     }
@@ -55,10 +50,7 @@ bool write_all(int fd, const uint8_t* data, size_t length) {
 
 bool read_all(int fd, size_t at, uint8_t* out, size_t length, int& error) {
   while (length > 0) {
-    ssize_t n = ::pread(fd, out, length, off_t(at));
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
+    const long n = file_read_at(fd, out, length, at);
     if (n <= 0) {
       error = n < 0 ? errno : 0; // 0: the file ends too soon
       return false;
@@ -113,29 +105,26 @@ void state_init(uint8_t* image, uint32_t mode, uint32_t app_mode) {
 int load_image_file(const char* path, uint8_t* flash, char* err, size_t err_size) {
   // Opened without waiting, and only a regular file read: a FIFO nobody
   // writes would hang the open or the read for ever.
-  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = file_open(path, false);
   if (fd < 0) {
     say(err, err_size, "flash_image %s: %s", path, std::strerror(errno));
     return 2;
   }
-  struct stat about {};
-  if (::fstat(fd, &about) != 0 || !S_ISREG(about.st_mode)) {
-    ::close(fd);
+  uint64_t size = 0;
+  if (!file_regular(fd, size)) {
+    file_close(fd);
     say(err, err_size, "flash_image %s: not a regular file", path);
-    return 2;
-  }
-  std::FILE* f = ::fdopen(fd, "rb");
-  if (f == nullptr) {
-    ::close(fd);
-    say(err, err_size, "flash_image %s: %s", path, std::strerror(errno));
     return 2;
   }
   // One byte more than fits tells a file that is too large.
   static_assert(firmware_area_size < flash_size);
-  size_t n = std::fread(flash, 1, firmware_area_size + 1, f);
-  bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (failed) {
+  size_t n = 0;
+  long got = 0;
+  while (n < firmware_area_size + 1 && (got = file_read_at(fd, flash + n, firmware_area_size + 1 - n, n)) > 0) {
+    n += size_t(got);
+  }
+  file_close(fd);
+  if (got < 0) {
     say(err, err_size, "flash_image %s: read error", path);
     return 2;
   }
@@ -148,72 +137,63 @@ int load_image_file(const char* path, uint8_t* flash, char* err, size_t err_size
 }
 
 int state_create(const char* path, const uint8_t* image, char* err, size_t err_size) {
-  struct stat st;
-  if (::stat(path, &st) == 0) {
+  if (file_exists(path)) {
     say(err, err_size, "state %s: already exists", path);
     return 1;
   }
   char temp[4096];
-  if (std::snprintf(temp, sizeof temp, "%s.new.%ld", path, long(::getpid())) >= int(sizeof temp)) {
+  if (std::snprintf(temp, sizeof temp, "%s.new.%ld", path, process_id()) >= int(sizeof temp)) {
     say(err, err_size, "state %s: path too long", path);
     return 2;
   }
-  int fd = ::open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  int fd = file_create_new(temp);
   if (fd < 0) {
     say(err, err_size, "state %s: cannot create %s: %s", path, temp, std::strerror(errno));
     return 2;
   }
   // Reserve every block before writing any, so that a full disk refuses the
   // state now rather than failing a write in the middle of an update.
-  if (int e = ::posix_fallocate(fd, 0, off_t(state_total_size()))) {
-    ::close(fd);
-    ::unlink(temp);
+  if (int e = file_reserve(fd, state_total_size())) {
+    file_close(fd);
+    file_remove(temp);
     say(err, err_size, "state %s: cannot reserve %zu bytes: %s", path, state_total_size(), std::strerror(e));
     return 2;
   }
-  bool ok = write_all(fd, image, state_total_size()) && ::fsync(fd) == 0;
+  bool ok = write_all(fd, image, state_total_size()) && file_sync(fd) == 0;
   int e = errno;
-  ok = (::close(fd) == 0) && ok;
+  ok = (file_close(fd) == 0) && ok;
   if (!ok) {
-    ::unlink(temp);
+    file_remove(temp);
     say(err, err_size, "state %s: cannot write: %s", path, std::strerror(e != 0 ? e : errno));
     return 2;
   }
-  // link() does not replace an existing file: if another process created the
-  // state in the meantime, its state stands.
-  int rc = 0;
-  if (::link(temp, path) != 0) {
-    if (errno == EEXIST) {
-      say(err, err_size, "state %s: already exists", path);
-      rc = 1;
-    } else {
-      say(err, err_size, "state %s: %s", path, std::strerror(errno));
-      rc = 2;
-    }
+  // If another process created the state in the meantime, its state stands.
+  if (const int e = file_publish(temp, path)) {
+    say(err, err_size, "state %s: %s", path, e == EEXIST ? "already exists" : std::strerror(e));
+    return e == EEXIST ? 1 : 2;
   }
-  ::unlink(temp);
-  return rc;
+  return 0;
 }
 
 int state_store::open(const char* path, bool writable, char* err, size_t err_size) {
   close();
   // O_NONBLOCK: a FIFO in place of the file must not hang the open.
-  int fd = ::open(path, (writable ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC);
+  int fd = file_open(path, writable);
   if (fd < 0) {
     int e = errno;
     say(err, err_size, "state %s: %s", path, std::strerror(e));
     return e == ENOENT ? 1 : 2;
   }
-  struct stat st;
+  uint64_t size = 0;
   uint8_t header[state_header_size];
   int e = 0;
   const char* problem = nullptr;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (!file_regular(fd, size)) {
     problem = "not a regular file";
-  } else if (uint64_t(st.st_size) != state_total_size()) {
+  } else if (size != state_total_size()) {
     say(err, err_size, "state %s: wrong size: %llu bytes where a state file has %zu", path,
-        static_cast<unsigned long long>(st.st_size), state_total_size());
-    ::close(fd);
+        static_cast<unsigned long long>(size), state_total_size());
+    file_close(fd);
     return 2;
   } else if (!read_all(fd, 0, header, sizeof header, e)) {
     problem = e != 0 ? std::strerror(e) : "cut short while being opened";
@@ -221,7 +201,7 @@ int state_store::open(const char* path, bool writable, char* err, size_t err_siz
     problem = header_problem(header);
   }
   if (problem != nullptr) {
-    ::close(fd);
+    file_close(fd);
     say(err, err_size, "state %s: %s", path, problem);
     return 2;
   }
@@ -238,7 +218,7 @@ void state_store::hold(std::vector<uint8_t> image) {
 
 void state_store::close() {
   if (fd_ >= 0) {
-    ::close(fd_);
+    file_close(fd_);
   }
   fd_ = -1;
   path_.clear();
@@ -269,14 +249,15 @@ bool state_store::usable() const {
   if (fd_ < 0) {
     return !memory_.empty() || fail("no state");
   }
-  struct stat st;
-  if (::fstat(fd_, &st) != 0) {
+  uint64_t size = 0;
+  errno = 0;
+  if (!file_regular(fd_, size) && errno != 0) {
     return fail("cannot look at the file", errno);
   }
-  if (uint64_t(st.st_size) != state_total_size()) {
+  if (size != state_total_size()) {
     char what[128];
     std::snprintf(what, sizeof what, "changed size to %llu bytes while in use (a state file has %zu)",
-                  static_cast<unsigned long long>(st.st_size), state_total_size());
+                  static_cast<unsigned long long>(size), state_total_size());
     return fail(what);
   }
   uint8_t header[state_header_size];
@@ -309,10 +290,7 @@ bool state_store::write_at(size_t at, const uint8_t* data, size_t length) {
     return true;
   }
   while (length > 0) {
-    ssize_t n = ::pwrite(fd_, data, length, off_t(at));
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
+    const long n = file_write_at(fd_, data, length, at);
     if (n <= 0) {
       return fail("cannot write", n < 0 ? errno : EIO);
     }

@@ -133,6 +133,44 @@ check "a file that is no library" 1 "" \
   "Can't use the VISA library in KESLOAD_VISA, appl.bin: not loadable (Bad EXE format for appl.bin.)"$'\n' \
   env KESLOAD_VISA=appl.bin wine "$kesload" appl.bin
 
+# The rehearsal kit as a technician unpacks it: a whole update through
+# kessim run, and the stand-in installed as the system's visa64.dll, as on a
+# bench PC with a VISA (in a Wine prefix of its own).
+mkdir unpacked
+(cd unpacked && cmake -E tar xf "$build"/kesload-*-windows-x64.zip)
+kit=$(echo "$work"/unpacked/kesload-*-windows-x64)
+image=$(winepath -w appl.bin)
+(
+  cd "$kit/rehearsal" || exit 1
+  wine ./kessim.exe create bench.state --mode 2 > /dev/null
+  wine ./kessim.exe run visa.conf -- '..\kesload.exe' "$image" > "$work/out.txt" 2> "$work/err.txt"
+  echo "status $?" >> "$work/out.txt"
+  wine ./kessim.exe run visa.conf -- '..\kescheck.exe' "$image" >> "$work/out.txt" 2>> "$work/err.txt"
+  echo "status $?" >> "$work/out.txt"
+)
+if grep -qx $'Successfully F/W is updated\r' out.txt && grep -qx "status 0" out.txt && [ ! -s err.txt ] &&
+  grep -qx $'verdict: same\r' out.txt && [ "$(grep -c "^status 0$" out.txt)" -eq 2 ]; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+  echo "FAILED: an update on the simulated bench from the zip:"
+  cat out.txt err.txt
+fi
+system_prefix=$work/prefix
+WINEPREFIX=$system_prefix wineboot -i > /dev/null 2>&1
+cp "$kit/rehearsal/visa64.dll" "$system_prefix/drive_c/windows/system32/"
+WINEPREFIX=$system_prefix KESVISA_CONFIG=$(winepath -w "$kit/rehearsal/visa.conf") wine "$kit/kescheck.exe" appl.bin \
+  > out.txt 2> err.txt
+status=$?
+WINEPREFIX=$system_prefix wineserver -k 2> /dev/null
+if [ "$status" -eq 0 ] && grep -qxF $'visa: C:\\windows\\system32\\visa64.dll\r' out.txt; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+  echo "FAILED: the stand-in as the system's visa64.dll (status $status):"
+  cat out.txt err.txt
+fi
+
 # Ctrl-C: once, the run ends at the next transaction boundary (here the
 # pause after the device clear ends at once); twice, while VISA holds the
 # program, the second ends it where it is.

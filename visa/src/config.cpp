@@ -3,6 +3,7 @@
 // goes to the simulated instrument.
 #include "library.h"
 
+#include <files.h>
 #include <sim.h>
 
 #include <cerrno>
@@ -271,12 +272,9 @@ private:
     std::string v(value);
     // The instrument's state belongs with its configuration: a run from
     // another folder must find the same instrument, not create a new one.
-    if (key == "state" && !v.empty() && v.front() != '/') {
+    if (key == "state" && !v.empty() && !ksim::path_absolute(v)) {
       const std::string file(file_);
-      const size_t slash = file.rfind('/');
-      if (slash != std::string::npos) {
-        v = file.substr(0, slash + 1) + v;
-      }
+      v = file.substr(0, ksim::path_folder_length(file)) + v;
     }
     switch (sim_configure(section_->sim, k.c_str(), v.c_str(), err, sizeof err)) {
     case 0:

@@ -68,7 +68,7 @@ ViStatus viFindRsrc(ViSession sesn, ViConstString expr, ViPFindList vi, ViPUInt3
     line.add(") = ");
     line.add_status(status);
     if (status == VI_SUCCESS) {
-      line.add(" list=%u count=%zu ", static_cast<unsigned>(list), found.size());
+      line.add(" list=%u count=%u ", static_cast<unsigned>(list), static_cast<unsigned>(found.size()));
       line.add_text(desc);
     }
     l.config.trace.write(line);

@@ -7,8 +7,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
+#include <files.h> // the simulator's file access, shared with the trace
 
 namespace kesvisa {
 
@@ -79,7 +78,7 @@ void trace_line::add_data(const uint8_t* data, size_t length) {
     text = shows_as_text(data[i]);
   }
   if (!text) {
-    add("[%zu bytes crc=0x%08X]", length, static_cast<unsigned>(ksim::crc32(data, length)));
+    add("[%u bytes crc=0x%08X]", static_cast<unsigned>(length), static_cast<unsigned>(ksim::crc32(data, length)));
     return;
   }
   put('"');
@@ -97,7 +96,7 @@ void trace_line::add_text(const char* text) {
   const size_t length = std::strlen(text);
   const auto* bytes = reinterpret_cast<const uint8_t*>(text);
   if (length > quoted_max) {
-    add("[%zu bytes crc=0x%08X]", length, static_cast<unsigned>(ksim::crc32(bytes, length)));
+    add("[%u bytes crc=0x%08X]", static_cast<unsigned>(length), static_cast<unsigned>(ksim::crc32(bytes, length)));
     return;
   }
   put('"');
@@ -126,7 +125,7 @@ trace_file& trace_file::operator=(trace_file&& other) noexcept {
 
 bool trace_file::open(const std::string& path, std::string& reason) {
   close();
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  fd_ = ksim::file_open_append(path.c_str());
   if (fd_ < 0) {
     reason = "cannot write the trace " + path + ": " + std::strerror(errno);
     return false;
@@ -136,7 +135,7 @@ bool trace_file::open(const std::string& path, std::string& reason) {
 
 void trace_file::close() {
   if (fd_ >= 0) {
-    ::close(fd_);
+    ksim::file_close(fd_);
     fd_ = -1;
   }
 }
@@ -149,7 +148,7 @@ void trace_file::write(trace_line& line) {
   // The process id marks the line: processes may share the file. Asked for
   // each line, so that a forked child marks its own.
   char out[32 + trace_line::capacity];
-  const int mark = std::snprintf(out, 32, "%ld ", static_cast<long>(::getpid()));
+  const int mark = std::snprintf(out, 32, "%ld ", ksim::process_id());
   if (mark <= 0 || static_cast<size_t>(mark) + line.size() > sizeof out) {
     return;
   }
@@ -159,10 +158,7 @@ void trace_file::write(trace_line& line) {
   // end; a second write for a short one could land after another process's
   // line, so a short write (a full disk) loses the rest of the line, never
   // the call.
-  ssize_t n = 0;
-  do {
-    n = ::write(fd_, out, length);
-  } while (n < 0 && errno == EINTR);
+  ksim::file_write(fd_, out, length);
 }
 
 } // namespace kesvisa

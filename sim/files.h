@@ -1,0 +1,43 @@
+// What the simulator and the stand-in need of the operating system's files:
+// bytes at offsets, never translated, shared with other processes that use
+// the same state file or trace. Each platform has its own file; the build
+// picks it. Failures return -1 (or false) with errno set.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace ksim {
+
+// An existing file, for reading or for both. Never waits: a FIFO in its
+// place must not hang the open.
+int file_open(const char* path, bool writable);
+// A new file for writing; fails when something is there already.
+int file_create_new(const char* path);
+// For appending, created when missing: each write lands whole at the end,
+// even when other processes append to the same file.
+int file_open_append(const char* path);
+// Whether fd is a regular file, and its size.
+bool file_regular(int fd, uint64_t& size);
+long file_read_at(int fd, void* out, size_t length, uint64_t at); // 0: the file ends there
+long file_write_at(int fd, const void* data, size_t length, uint64_t at);
+long file_write(int fd, const void* data, size_t length);
+// Makes the file size bytes long with its space taken now: 0, or an errno.
+int file_reserve(int fd, uint64_t size);
+int file_sync(int fd);
+int file_close(int fd);
+// Puts the finished file temp at path unless something is there already
+// (EEXIST): 0, or an errno. temp is gone afterwards either way.
+int file_publish(const char* temp, const char* path);
+bool file_exists(const char* path);
+void file_remove(const char* path);
+
+long process_id();
+
+// Whether a path names its file from the root (or a drive), and how long the
+// folder part of a path is, its last separator included (0: none).
+bool path_absolute(std::string_view path);
+size_t path_folder_length(std::string_view path);
+
+} // namespace ksim

@@ -1,0 +1,81 @@
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "files.h"
+
+namespace ksim {
+
+int file_open(const char* path, bool writable) {
+  return ::open(path, (writable ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC);
+}
+
+int file_create_new(const char* path) { return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644); }
+
+int file_open_append(const char* path) { return ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644); }
+
+bool file_regular(int fd, uint64_t& size) {
+  struct stat about {};
+  if (::fstat(fd, &about) != 0) {
+    return false;
+  }
+  size = uint64_t(about.st_size);
+  return S_ISREG(about.st_mode);
+}
+
+long file_read_at(int fd, void* out, size_t length, uint64_t at) {
+  ssize_t n = 0;
+  do {
+    n = ::pread(fd, out, length, off_t(at));
+  } while (n < 0 && errno == EINTR);
+  return long(n);
+}
+
+long file_write_at(int fd, const void* data, size_t length, uint64_t at) {
+  ssize_t n = 0;
+  do {
+    n = ::pwrite(fd, data, length, off_t(at));
+  } while (n < 0 && errno == EINTR);
+  return long(n);
+}
+
+long file_write(int fd, const void* data, size_t length) {
+  ssize_t n = 0;
+  do {
+    n = ::write(fd, data, length);
+  } while (n < 0 && errno == EINTR);
+  return long(n);
+}
+
+int file_reserve(int fd, uint64_t size) { return ::posix_fallocate(fd, 0, off_t(size)); }
+
+int file_sync(int fd) { return ::fsync(fd); }
+
+int file_close(int fd) { return ::close(fd); }
+
+// link() never replaces what is there: a state another process created in
+// the meantime stands.
+int file_publish(const char* temp, const char* path) {
+  const int e = ::link(temp, path) == 0 ? 0 : errno;
+  ::unlink(temp);
+  return e;
+}
+
+bool file_exists(const char* path) {
+  struct stat about {};
+  return ::stat(path, &about) == 0;
+}
+
+void file_remove(const char* path) { ::unlink(path); }
+
+long process_id() { return long(::getpid()); }
+
+bool path_absolute(std::string_view path) { return !path.empty() && path.front() == '/'; }
+
+size_t path_folder_length(std::string_view path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? 0 : slash + 1;
+}
+
+} // namespace ksim

@@ -1,0 +1,217 @@
+#include <array>
+#include <cerrno>
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include "files.h"
+#include "utf16_windows.h"
+
+namespace ksim {
+
+namespace {
+
+using wide_path = std::array<wchar_t, 4096>;
+
+// Sets errno from the last Windows error, for the callers' messages.
+void set_errno() {
+  switch (GetLastError()) {
+  case ERROR_FILE_NOT_FOUND:
+  case ERROR_PATH_NOT_FOUND:
+  case ERROR_INVALID_NAME:
+    errno = ENOENT;
+    break;
+  case ERROR_ACCESS_DENIED:
+  case ERROR_SHARING_VIOLATION:
+  case ERROR_LOCK_VIOLATION:
+    errno = EACCES;
+    break;
+  case ERROR_FILE_EXISTS:
+  case ERROR_ALREADY_EXISTS:
+    errno = EEXIST;
+    break;
+  case ERROR_DISK_FULL:
+  case ERROR_HANDLE_DISK_FULL:
+    errno = ENOSPC;
+    break;
+  case ERROR_FILENAME_EXCED_RANGE:
+    errno = ENAMETOOLONG;
+    break;
+  default:
+    errno = EIO;
+  }
+}
+
+bool widen(const char* path, wide_path& wide) {
+  if (!platform_to_wide(path, wide.data(), wide.size())) {
+    errno = ENOENT;
+    return false;
+  }
+  return true;
+}
+
+// Shared with every other process in every way: another run on the same
+// instrument, kessim, or a test that cuts the file short or removes it.
+constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+int open_handle(const char* path, DWORD access, DWORD disposition) {
+  wide_path wide;
+  if (!widen(path, wide)) {
+    return -1;
+  }
+  HANDLE h = CreateFileW(wide.data(), access, share_all, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    set_errno();
+    return -1;
+  }
+  // Binary: the C library never sees the bytes, every access below goes to
+  // the handle, but its descriptor keeps the handle with the callers' code.
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(h);
+    errno = EMFILE;
+  }
+  return fd;
+}
+
+HANDLE handle_of(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
+
+long transfer_result(BOOL ok, DWORD done) {
+  if (!ok) {
+    if (GetLastError() == ERROR_HANDLE_EOF) {
+      return 0;
+    }
+    set_errno();
+    return -1;
+  }
+  return long(done);
+}
+
+DWORD clamp(size_t length) { return length > 0x40000000 ? 0x40000000 : DWORD(length); }
+
+OVERLAPPED at_offset(uint64_t at) {
+  OVERLAPPED where{};
+  where.Offset = DWORD(at);
+  where.OffsetHigh = DWORD(at >> 32);
+  return where;
+}
+
+} // namespace
+
+int file_open(const char* path, bool writable) {
+  return open_handle(path, writable ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ, OPEN_EXISTING);
+}
+
+int file_create_new(const char* path) { return open_handle(path, GENERIC_WRITE, CREATE_NEW); }
+
+// Append-only access: Windows puts each write at the end of the file as one
+// piece, whoever else appends.
+int file_open_append(const char* path) { return open_handle(path, FILE_APPEND_DATA | SYNCHRONIZE, OPEN_ALWAYS); }
+
+bool file_regular(int fd, uint64_t& size) {
+  HANDLE h = handle_of(fd);
+  BY_HANDLE_FILE_INFORMATION about{};
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    return false;
+  }
+  if (!GetFileInformationByHandle(h, &about)) {
+    set_errno();
+    return false;
+  }
+  size = uint64_t(about.nFileSizeHigh) << 32 | about.nFileSizeLow;
+  return (about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+long file_read_at(int fd, void* out, size_t length, uint64_t at) {
+  OVERLAPPED where = at_offset(at);
+  DWORD done = 0;
+  const BOOL ok = ReadFile(handle_of(fd), out, clamp(length), &done, &where);
+  return transfer_result(ok, done);
+}
+
+long file_write_at(int fd, const void* data, size_t length, uint64_t at) {
+  OVERLAPPED where = at_offset(at);
+  DWORD done = 0;
+  const BOOL ok = WriteFile(handle_of(fd), data, clamp(length), &done, &where);
+  return transfer_result(ok, done);
+}
+
+long file_write(int fd, const void* data, size_t length) {
+  DWORD done = 0;
+  const BOOL ok = WriteFile(handle_of(fd), data, clamp(length), &done, nullptr);
+  return transfer_result(ok, done);
+}
+
+// Setting the end allocates the space on Windows's file systems, so a full
+// disk fails here.
+int file_reserve(int fd, uint64_t size) {
+  HANDLE h = handle_of(fd);
+  LARGE_INTEGER end{};
+  end.QuadPart = LONGLONG(size);
+  LARGE_INTEGER start{};
+  if (!SetFilePointerEx(h, end, nullptr, FILE_BEGIN) || !SetEndOfFile(h) ||
+      !SetFilePointerEx(h, start, nullptr, FILE_BEGIN)) {
+    set_errno();
+    return errno;
+  }
+  return 0;
+}
+
+int file_sync(int fd) {
+  if (!FlushFileBuffers(handle_of(fd))) {
+    set_errno();
+    return -1;
+  }
+  return 0;
+}
+
+int file_close(int fd) { return _close(fd); }
+
+// Renaming without MOVEFILE_REPLACE_EXISTING never replaces what is there.
+int file_publish(const char* temp, const char* path) {
+  wide_path from;
+  wide_path to;
+  if (!widen(temp, from) || !widen(path, to)) {
+    return ENOENT;
+  }
+  if (MoveFileExW(from.data(), to.data(), MOVEFILE_WRITE_THROUGH)) {
+    return 0;
+  }
+  set_errno();
+  const int e = errno;
+  DeleteFileW(from.data());
+  return e;
+}
+
+bool file_exists(const char* path) {
+  wide_path wide;
+  return widen(path, wide) && GetFileAttributesW(wide.data()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void file_remove(const char* path) {
+  wide_path wide;
+  if (widen(path, wide)) {
+    DeleteFileW(wide.data());
+  }
+}
+
+long process_id() { return long(GetCurrentProcessId()); }
+
+// "C:\...", "C:/...", "\\server\..." and "\..." all name their file without
+// the current folder.
+bool path_absolute(std::string_view path) {
+  if (!path.empty() && (path.front() == '/' || path.front() == '\\')) {
+    return true;
+  }
+  return path.size() >= 2 && path[1] == ':';
+}
+
+size_t path_folder_length(std::string_view path) {
+  const size_t separator = path.find_last_of("/\\");
+  if (separator != std::string_view::npos) {
+    return separator + 1;
+  }
+  return path.size() >= 2 && path[1] == ':' ? 2 : 0;
+}
+
+} // namespace ksim
