@@ -142,3 +142,11 @@ const bool on_windows = false;
 bool make_fifo(const std::string& path) { return mkfifo(path.c_str(), 0600) == 0; }
 
 bool running_as_root() { return geteuid() == 0; }
+
+void set_environment(const std::string& name, const char* value) {
+  if (value == nullptr) {
+    unsetenv(name.c_str());
+  } else {
+    setenv(name.c_str(), value, 1);
+  }
+}

@@ -361,3 +361,9 @@ const bool on_windows = true;
 bool make_fifo(const std::string& /*path*/) { return false; }
 
 bool running_as_root() { return false; }
+
+// The C library's environment, which getenv reads, and the process's, which
+// programs started later inherit, both; an empty value removes the variable.
+void set_environment(const std::string& name, const char* value) {
+  _putenv_s(name.c_str(), value != nullptr ? value : "");
+}
