@@ -10,6 +10,7 @@
 #include <climits>
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 namespace {
 
@@ -23,7 +24,16 @@ int fw_file_open(const char* path) {
     errno = ENOENT; // no file can have that name
     return -1;
   }
-  return _wopen(wide_path.data(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+  const int fd = _wopen(wide_path.data(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+  // A folder opens on Linux and reads as nothing, which the loader finds
+  // corrupted; Windows opens no folder, so the null device stands in for it.
+  if (fd < 0) {
+    const DWORD attributes = GetFileAttributesW(wide_path.data());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      return _wopen(L"NUL", _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+    }
+  }
+  return fd;
 }
 
 // Windows has no descriptor an interrupt makes readable (stop_fd is -1

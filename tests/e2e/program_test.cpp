@@ -38,6 +38,9 @@ TEST(Program, TheShippedProgramRehearsesThroughKessimRun) {
   EXPECT_TRUE(run.out.ends_with("Successfully F/W is updated\n")) << run.out;
   EXPECT_EQ(b.flash(), b.image_bytes);
 
+  if (on_windows) {
+    return; // readelf reads ELF programs; the Windows programs' imports are make windows-check's
+  }
   for (const char* program : {KESLOAD_BIN, KESCHECK_BIN}) {
     const program_run dynamic = run_program("/usr/bin/readelf", {"-d", program});
     ASSERT_EQ(dynamic.status, 0) << dynamic.err;

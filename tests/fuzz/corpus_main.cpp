@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
   for (const auto& path : inputs) {
     const std::vector<uint8_t> bytes = read_all(path);
     // Named first, so that the input behind a failure is the last one shown.
-    std::printf("%s (%zu bytes)\n", path.c_str(), bytes.size());
+    std::printf("%s (%zu bytes)\n", path.string().c_str(), bytes.size());
     std::fflush(stdout);
     // libFuzzer never hands over a null pointer, not even for an empty input.
     static const uint8_t nothing = 0;

@@ -1,5 +1,5 @@
 // The readers' number syntax, worked out a second way: through the C
-// library's own strtoul and strtol on a 64-bit long, then brought to 32 bits
+// library's own strtoull and strtoll on 64 bits, then brought to 32 bits
 // the way the readers saturate. The fuzz targets hold the readers to it.
 #pragma once
 
@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-static_assert(sizeof(long) == 8, "the reference needs a 64-bit long");
+static_assert(sizeof(long long) == 8, "the reference needs a 64-bit long long");
 
 namespace number_reference {
 
@@ -35,7 +35,7 @@ inline uint32_t to_uint32(const char* text) {
   }
   char* end = nullptr;
   errno = 0;
-  const unsigned long converted = std::strtoul(text, &end, 0);
+  const unsigned long long converted = std::strtoull(text, &end, 0);
   const bool beyond_64_bits = errno == ERANGE;
   if (end == text) {
     return 0;
@@ -45,19 +45,19 @@ inline uint32_t to_uint32(const char* text) {
     ++sign;
   }
   const bool negative = *sign == '-';
-  // strtoul hands back the negated magnitude for "-n"; undo that.
-  const unsigned long magnitude = beyond_64_bits ? ULONG_MAX : negative ? 0UL - converted : converted;
+  // strtoull hands back the negated magnitude for "-n"; undo that.
+  const unsigned long long magnitude = beyond_64_bits ? ULLONG_MAX : negative ? 0ULL - converted : converted;
   const uint32_t saturated = magnitude > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(magnitude);
   return negative ? 0U - saturated : saturated;
 }
 
-// Signed: strtol already saturates at 64 bits; 32 bits only narrows that.
+// Signed: strtoll already saturates at 64 bits; 32 bits only narrows that.
 inline int32_t to_int32(const char* text) {
   if (binary_prefix(text)) {
     return 0;
   }
   errno = 0;
-  const long converted = std::strtol(text, nullptr, 0);
+  const long long converted = std::strtoll(text, nullptr, 0);
   if (converted > INT32_MAX) {
     return INT32_MAX;
   }

@@ -1,10 +1,11 @@
 #include "sim_test.h"
 
+#include "run_program.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sys/wait.h>
 
 #include "crc32.h"
 
@@ -143,29 +144,8 @@ int32_t program_flash(sim_instrument* in, const std::vector<uint8_t>& bytes) {
   return 0;
 }
 
-run_result shell(const std::string& command) {
-  run_result r{-1, ""};
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) {
-    ADD_FAILURE() << "cannot run " << command;
-    return r;
-  }
-  char buf[512];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-    r.out.append(buf, n);
-  int status = pclose(p);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
-
-run_result kessim(const std::string& args) { return shell(std::string(KESSIM_PATH) + " " + args + " 2>/dev/null"); }
-
 temp_dir::temp_dir() {
-  std::string templ = (std::filesystem::temp_directory_path() / "test_sim.XXXXXX").string();
-  if (!mkdtemp(templ.data()))
-    ADD_FAILURE() << "mkdtemp failed";
-  dir_ = templ;
+  dir_ = make_temp_dir();
 }
 
 temp_dir::~temp_dir() {

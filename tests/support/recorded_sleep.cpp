@@ -14,7 +14,7 @@ std::vector<uint32_t> recorded_sleeps;
 void sleep_ms(uint32_t milliseconds) {
   recorded_sleeps.push_back(milliseconds);
   if (const char* log = std::getenv("KESLOAD_TEST_SLEEP_LOG")) {
-    if (std::FILE* file = std::fopen(log, "a")) {
+    if (std::FILE* file = std::fopen(log, "ab")) {
       std::fprintf(file, "sleep %u\n", milliseconds);
       std::fclose(file);
     }

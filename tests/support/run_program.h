@@ -59,3 +59,14 @@ void write_file(const std::string& path, const std::string& contents);
 
 // A fresh, empty folder under the test's temporary folder.
 std::string make_temp_dir();
+
+// Whether the tests run on Windows, for the few cases only POSIX has (FIFOs,
+// signals, the shell, file modes, any bytes in an argument), left out there.
+extern const bool on_windows;
+// Sets a variable of this process's environment, or removes it (nullptr);
+// the programs started after it see the change.
+void set_environment(const std::string& name, const char* value);
+// Makes a FIFO at path; false where there are none (Windows).
+bool make_fifo(const std::string& path);
+// Whether the tests run as root, whom no file mode keeps out (never on Windows).
+bool running_as_root();

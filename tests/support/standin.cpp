@@ -48,9 +48,9 @@ standin standin_setup(int mode, const std::string& extra_section, const std::str
   write_file(setup.config, "trace = " + setup.trace + "\ntimeout_scale = 0.001\n" + extra_global +
                                "[GPIB0::17::INSTR]\nmode = " + std::to_string(mode) + "\nrestart_ms = 0\n" +
                                extra_section);
-  setenv("KESVISA_CONFIG", setup.config.c_str(), 1);
+  set_environment("KESVISA_CONFIG", setup.config.c_str());
   // The session layer inside the test binds the same library it links.
-  setenv("KESLOAD_VISA", STANDIN_VISA_LIBRARY, 1);
+  set_environment("KESLOAD_VISA", STANDIN_VISA_LIBRARY);
   kesvisa_reset();
   return setup;
 }

@@ -59,7 +59,7 @@ TEST_F(VisaTest, BadConfigurationsAreReportedOnOneLine) {
 }
 
 TEST_F(VisaTest, UnreadableConfigurationIsReportedOnceAndForgottenAtReset) {
-  setenv("KESVISA_CONFIG", (dir_ + "/missing.conf").c_str(), 1);
+  set_environment("KESVISA_CONFIG", (dir_ + "/missing.conf").c_str());
   CaptureStderr();
   ViSession rm = VI_NULL;
   EXPECT_EQ(viOpenDefaultRM(&rm), VI_ERROR_INV_SETUP);
@@ -87,15 +87,14 @@ TEST_F(VisaTest, LayoutOfAGoodConfiguration) {
 TEST_F(VisaTest, ARelativeStateLivesBesideTheConfiguration) {
   configure_instrument("state = bench.state\nmode = 2\n");
   const std::string elsewhere = dir_ + "/elsewhere";
-  ASSERT_EQ(mkdir(elsewhere.c_str(), 0700), 0);
-  std::string started(4096, '\0');
-  ASSERT_NE(getcwd(started.data(), started.size()), nullptr);
-  ASSERT_EQ(chdir(elsewhere.c_str()), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(elsewhere));
+  const std::filesystem::path started = std::filesystem::current_path();
+  std::filesystem::current_path(elsewhere);
   const ViSession vi = open_instrument();
   ASSERT_EQ(write(vi, "XXCMD?\n", true), VI_SUCCESS);
   const std::string mode = read(vi).data;
   kesvisa_reset();
-  EXPECT_EQ(chdir(started.c_str()), 0);
+  std::filesystem::current_path(started);
   EXPECT_EQ(mode, "2\n");
   EXPECT_EQ(read_file(dir_ + "/bench.state").substr(0, 8), "KESSIMST");
   EXPECT_EQ(access((elsewhere + "/bench.state").c_str(), F_OK), -1);

@@ -2,11 +2,14 @@
 // configuration file of its own in a fresh folder.
 #pragma once
 
+#include "run_program.h"
+
 #include <gtest/gtest.h>
 #include <kesvisa.h>
 #include <visa.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -15,29 +18,39 @@
 
 inline constexpr char test_resource[] = "GPIB0::17::INSTR";
 
+// Lines as this process marks them in a trace: its id and a blank first.
+inline std::string marked(const std::string& lines, pid_t pid = getpid()) {
+  std::string out;
+  for (size_t pos = 0; pos < lines.size();) {
+    const size_t end = lines.find('\n', pos) + 1;
+    out += std::to_string(pid) + " " + lines.substr(pos, end - pos);
+    pos = end;
+  }
+  return out;
+}
+
 class VisaTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "kesvisa-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    dir_ = make_temp_dir();
     config_path_ = dir_ + "/visa.conf";
-    unsetenv("KESVISA_CONFIG");
+    set_environment("KESVISA_CONFIG", nullptr);
     kesvisa_reset();
   }
 
   void TearDown() override {
     kesvisa_reset();
-    unsetenv("KESVISA_CONFIG");
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    set_environment("KESVISA_CONFIG", nullptr);
+    std::error_code failed;
+    std::filesystem::remove_all(dir_, failed);
+    EXPECT_FALSE(failed) << failed.message();
   }
 
   // Writes the configuration and points the library at it; nothing is read
   // until the next viOpenDefaultRM.
   void configure(const std::string& text) {
     std::ofstream(config_path_, std::ios::binary) << text;
-    setenv("KESVISA_CONFIG", config_path_.c_str(), 1);
+    set_environment("KESVISA_CONFIG", config_path_.c_str());
     kesvisa_reset();
   }
 
@@ -48,13 +61,6 @@ protected:
   }
 
   std::string trace_path() const { return dir_ + "/trace.txt"; }
-
-  std::string read_file(const std::string& path) const {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-  }
 
   // The resource manager and a session on the test instrument; fails the
   // test when either does not open.
