@@ -62,6 +62,11 @@ int open_handle(const char* path, DWORD access, DWORD disposition) {
   HANDLE h = CreateFileW(wide.data(), access, share_all, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     set_errno();
+    // Windows opens no folder as a file; say what POSIX says.
+    const DWORD attributes = GetFileAttributesW(wide.data());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      errno = EISDIR;
+    }
     return -1;
   }
   // Binary: the C library never sees the bytes, every access below goes to

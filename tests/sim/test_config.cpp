@@ -162,7 +162,7 @@ TEST(Config, StartFailsWithAReason) {
        {{"state", dir.path("short-state")}},
        2,
        "state " + dir.path("short-state") + ": wrong size: 100 bytes where a state file has 2097216"},
-      {"state that is a folder", {{"state", dir.path("")}}, 2, on_windows ? "Permission denied" : "Is a directory"},
+      {"state that is a folder", {{"state", dir.path("")}}, 2, "Is a directory"},
   };
   for (const auto& r : rows) {
     auto [rc, reason] = try_start(r.lines);
