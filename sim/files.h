@@ -15,14 +15,16 @@ namespace ksim {
 int file_open(const char* path, bool writable);
 // A new file for writing; fails when something is there already.
 int file_create_new(const char* path);
-// For appending, created when missing: each write lands whole at the end,
-// even when other processes append to the same file.
+// For appending with file_append, created when missing.
 int file_open_append(const char* path);
 // Whether fd is a regular file, and its size.
 bool file_regular(int fd, uint64_t& size);
 long file_read_at(int fd, void* out, size_t length, uint64_t at); // 0: the file ends there
 long file_write_at(int fd, const void* data, size_t length, uint64_t at);
 long file_write(int fd, const void* data, size_t length);
+// One piece at the end of the file, whole, even when other processes append
+// to the same file.
+long file_append(int fd, const void* data, size_t length);
 // Makes the file size bytes long with its space taken now: 0, or an errno.
 int file_reserve(int fd, uint64_t size);
 int file_sync(int fd);

@@ -48,6 +48,9 @@ long file_write(int fd, const void* data, size_t length) {
   return long(n);
 }
 
+// O_APPEND: each write goes to the end as one piece.
+long file_append(int fd, const void* data, size_t length) { return file_write(fd, data, length); }
+
 int file_reserve(int fd, uint64_t size) { return ::posix_fallocate(fd, 0, off_t(size)); }
 
 int file_sync(int fd) { return ::fsync(fd); }

@@ -109,9 +109,7 @@ int file_open(const char* path, bool writable) {
 
 int file_create_new(const char* path) { return open_handle(path, GENERIC_WRITE, CREATE_NEW); }
 
-// Append-only access: Windows puts each write at the end of the file as one
-// piece, whoever else appends.
-int file_open_append(const char* path) { return open_handle(path, FILE_APPEND_DATA | SYNCHRONIZE, OPEN_ALWAYS); }
+int file_open_append(const char* path) { return open_handle(path, GENERIC_WRITE, OPEN_ALWAYS); }
 
 bool file_regular(int fd, uint64_t& size) {
   HANDLE h = handle_of(fd);
@@ -145,6 +143,25 @@ long file_write(int fd, const void* data, size_t length) {
   DWORD done = 0;
   const BOOL ok = WriteFile(handle_of(fd), data, clamp(length), &done, nullptr);
   return transfer_result(ok, done);
+}
+
+// Appenders take turns under a lock on one byte far beyond any data: an
+// append-only handle alone does not keep two processes' writes apart
+// everywhere (Wine seeks, then writes).
+long file_append(int fd, const void* data, size_t length) {
+  HANDLE h = handle_of(fd);
+  OVERLAPPED turn = at_offset(0x7FFFFFFFFFFFFFFEULL);
+  if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn)) {
+    set_errno();
+    return -1;
+  }
+  LARGE_INTEGER none{};
+  DWORD done = 0;
+  const BOOL ok = SetFilePointerEx(h, none, nullptr, FILE_END) && WriteFile(h, data, clamp(length), &done, nullptr);
+  const long result = transfer_result(ok, done);
+  OVERLAPPED again = at_offset(0x7FFFFFFFFFFFFFFEULL);
+  UnlockFileEx(h, 0, 1, 0, &again);
+  return result;
 }
 
 // Setting the end allocates the space on Windows's file systems, so a full

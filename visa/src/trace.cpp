@@ -158,7 +158,7 @@ void trace_file::write(trace_line& line) {
   // end; a second write for a short one could land after another process's
   // line, so a short write (a full disk) loses the rest of the line, never
   // the call.
-  ksim::file_write(fd_, out, length);
+  ksim::file_append(fd_, out, length);
 }
 
 } // namespace kesvisa
