@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <windows.h>
 
+#include "quote_windows.h"
 #include "run.h"
 #include "utf16_windows.h"
 
@@ -31,28 +32,6 @@ std::wstring to_wide(const std::string& text) {
 bool regular_file(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-// One argument as the C library and CommandLineToArgvW split it again:
-// quoted when it holds blanks or quotes, backslashes doubled before a quote.
-void append_quoted(std::wstring& line, const std::wstring& argument) {
-  if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
-    line += argument;
-    return;
-  }
-  line += L'"';
-  size_t backslashes = 0;
-  for (const wchar_t c : argument) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    line.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-    backslashes = 0;
-    line += c;
-  }
-  line.append(2 * backslashes, L'\\');
-  line += L'"';
 }
 
 // Ctrl-C and Ctrl-Break reach the program as well, which decides how the run
@@ -107,7 +86,7 @@ int run_program(char** argv) {
     if (!line.empty()) {
       line += L' ';
     }
-    append_quoted(line, to_wide(*argument));
+    line += windows_quoted(to_wide(*argument));
   }
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;

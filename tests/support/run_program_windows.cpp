@@ -3,6 +3,8 @@
 // back as LF so that the tests compare the same text on every platform.
 #include "run_program.h"
 
+#include <quote_windows.h> // the stand-in kit's quoting, shared with kessim run
+
 #include <cstdlib>
 #include <cwchar>
 #include <fcntl.h>
@@ -29,28 +31,6 @@ bool to_wide(const std::string& text, std::wstring& wide) {
   wide.resize(static_cast<size_t>(units));
   MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), wide.data(), units);
   return true;
-}
-
-// One argument as the C library (and CommandLineToArgvW) splits it again:
-// quoted when it holds a blank or a quote or is empty; backslashes are
-// doubled only before a quote.
-std::wstring argument_text(const std::wstring& arg) {
-  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
-    return arg;
-  }
-  std::wstring out = L"\"";
-  size_t backslashes = 0;
-  for (const wchar_t c : arg) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    out.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-    backslashes = 0;
-    out += c;
-  }
-  out.append(2 * backslashes, L'\\');
-  return out + L"\"";
 }
 
 bool same_name(const std::wstring& a, const std::wstring& b) {
@@ -189,13 +169,13 @@ running_program start_program(const std::string& path, const std::vector<std::st
     return failed_start(127, "run_program: the program's name is not UTF-8\n");
   }
   const std::wstring program = wide;
-  line = argument_text(wide);
+  line = windows_quoted(wide);
   for (const std::string& arg : args) {
     if (!to_wide(arg, wide)) {
       return failed_start(127, "run_program: an argument is not UTF-8, which Windows cannot pass on\n");
     }
     line += L' ';
-    line += argument_text(wide);
+    line += windows_quoted(wide);
   }
   std::wstring environment;
   std::wstring folder;
