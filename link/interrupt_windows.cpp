@@ -5,8 +5,11 @@
 // ends the process as it would have without us. Closing the console window,
 // logging off and shutting down cannot be refused, only put off: the handler
 // holds Windows off for the few seconds it allows while the run stops at
-// the next boundary and exits. A lost reader of standard output never stops
-// an update: Windows has no signal for it, the write just fails.
+// the next boundary and exits. A program that has user32.dll loaded (shell32
+// and every VISA load it) hears of logging off and shutting down only as
+// window messages, so a hidden window of its own takes them the same way. A
+// lost reader of standard output never stops an update: Windows has no
+// signal for it, the write just fails.
 #include "link.h"
 
 #include <atomic>
@@ -18,6 +21,15 @@ std::atomic<bool> interrupt_seen{false};
 // Set once, at the first interrupt, and never reset, so that a pause in
 // progress wakes at once and every later one returns at once.
 HANDLE wake = nullptr;
+
+// The run stops at the next boundary and exits, which ends this thread too;
+// until then Windows, which ends the process when a handler returns or its
+// time is up, is held off.
+void stop_and_hold() {
+  interrupt_seen = true;
+  SetEvent(wake);
+  Sleep(INFINITE);
+}
 
 // Runs on a thread of its own, which Windows starts for each event.
 BOOL WINAPI on_console_event(DWORD event) {
@@ -32,15 +44,46 @@ BOOL WINAPI on_console_event(DWORD event) {
   case CTRL_CLOSE_EVENT:
   case CTRL_LOGOFF_EVENT:
   case CTRL_SHUTDOWN_EVENT:
-    interrupt_seen = true;
-    SetEvent(wake);
-    // Windows ends the process as soon as this returns, or when its time is
-    // up; the run's own exit at the next boundary ends this thread with it.
-    Sleep(INFINITE);
+    stop_and_hold();
     return TRUE;
   default:
     return FALSE;
   }
+}
+
+LRESULT CALLBACK on_session_message(HWND window, UINT message, WPARAM w_param, LPARAM l_param) {
+  if (message == WM_QUERYENDSESSION) {
+    // Shown by Windows while it waits; the session may then end.
+    ShutdownBlockReasonCreate(window, L"kesload is stopping a firmware update at a safe point");
+    interrupt_seen = true;
+    SetEvent(wake);
+    return TRUE;
+  }
+  if (message == WM_ENDSESSION && w_param != FALSE) {
+    stop_and_hold();
+  }
+  return DefWindowProcW(window, message, w_param, l_param);
+}
+
+// The hidden window and its messages. Without a desktop (a service, or
+// Wine without a display) there is no window and nothing to hear.
+DWORD WINAPI watch_session(void* /*unused*/) {
+  WNDCLASSW kind{};
+  kind.lpfnWndProc = on_session_message;
+  kind.hInstance = GetModuleHandleW(nullptr);
+  kind.lpszClassName = L"kesload session";
+  if (RegisterClassW(&kind) == 0) {
+    return 0;
+  }
+  if (CreateWindowExW(0, kind.lpszClassName, L"kesload", 0, 0, 0, 0, 0, nullptr, nullptr, kind.hInstance, nullptr) ==
+      nullptr) {
+    return 0;
+  }
+  MSG message{};
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    DispatchMessageW(&message);
+  }
+  return 0;
 }
 
 } // namespace
@@ -48,6 +91,9 @@ BOOL WINAPI on_console_event(DWORD event) {
 void gpib_catch_interrupts() {
   wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   SetConsoleCtrlHandler(on_console_event, TRUE);
+  if (HANDLE watcher = CreateThread(nullptr, 0, watch_session, nullptr, 0, nullptr)) {
+    CloseHandle(watcher);
+  }
 }
 
 bool gpib_interrupted() { return interrupt_seen; }

@@ -45,9 +45,12 @@ void system_message(DWORD error, const char* candidate, char* text, size_t room)
 
 } // namespace
 
+// From the environment as Windows keeps it, in UTF-16: the C library's copy
+// holds only what the code page can say.
 const char* platform_visa_override() {
-  const wchar_t* value = _wgetenv(L"KESLOAD_VISA");
-  if (value == nullptr || value[0] == L'\0' || !platform_from_wide(value, override_name.data(), override_name.size())) {
+  const DWORD length = GetEnvironmentVariableW(L"KESLOAD_VISA", wide_name.data(), static_cast<DWORD>(wide_name.size()));
+  if (length == 0 || length >= wide_name.size() ||
+      !platform_from_wide(wide_name.data(), override_name.data(), override_name.size())) {
     return nullptr;
   }
   return override_name.data();
@@ -102,8 +105,15 @@ void* platform_library_load(const char* candidate, char* reason, size_t room) {
   if (library != nullptr) {
     return library;
   }
-  if (bare && error == ERROR_MOD_NOT_FOUND) {
-    std::snprintf(reason, room, "missing");
+  // The same error tells a library that is not there and one that needs
+  // another that is not there; read as data, found the same way, it
+  // loads without the libraries it needs.
+  if (error == ERROR_MOD_NOT_FOUND) {
+    HMODULE data = LoadLibraryExW(name, nullptr, flags | LOAD_LIBRARY_AS_DATAFILE);
+    std::snprintf(reason, room, data != nullptr ? "not loadable (a library it needs is missing)" : "missing");
+    if (data != nullptr) {
+      FreeLibrary(data);
+    }
     return nullptr;
   }
   std::array<char, gpib_reason_room> words{};

@@ -26,6 +26,14 @@ UINT console_code_page = 0;
 
 void restore_console() { SetConsoleOutputCP(console_code_page); }
 
+// A console event that ends the process (Ctrl-C where nothing else takes
+// it, a second Ctrl-C during an update) skips the exit handlers: the code
+// page goes back here first. The handlers set later are asked before it.
+BOOL WINAPI restore_before_ending(DWORD /*event*/) {
+  restore_console();
+  return FALSE;
+}
+
 // The arguments as the C library would have split them, each in UTF-8; false
 // (and argc, argv untouched) when they cannot be had.
 bool utf8_arguments(int* argc, char*** argv) {
@@ -65,7 +73,12 @@ void platform_start(int* argc, char*** argv) {
   console_code_page = GetConsoleOutputCP();
   if (console_code_page != 0 && console_code_page != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
     std::atexit(restore_console);
+    SetConsoleCtrlHandler(restore_before_ending, TRUE);
   }
+  // The machine's VISA is loaded by its full path, but the libraries it
+  // loads by name would be looked for in the current folder too (a download
+  // folder, a USB stick with images): not there.
+  SetDllDirectoryW(L"");
 }
 
 void platform_open_missing_streams() {

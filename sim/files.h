@@ -36,6 +36,9 @@ bool file_exists(const char* path);
 void file_remove(const char* path);
 
 long process_id();
+// An environment variable's value in UTF-8, or null when it is not set.
+// The value stays until the next call.
+const char* process_variable(const char* name);
 
 // Whether a path names its file from the root (or a drive), and how long the
 // folder part of a path is, its last separator included (0: none).

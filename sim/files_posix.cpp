@@ -1,4 +1,5 @@
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -73,6 +74,8 @@ bool file_exists(const char* path) {
 void file_remove(const char* path) { ::unlink(path); }
 
 long process_id() { return long(::getpid()); }
+
+const char* process_variable(const char* name) { return std::getenv(name); }
 
 bool path_absolute(std::string_view path) { return !path.empty() && path.front() == '/'; }
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "files.h"
+#include "errno_windows.h"
 #include "utf16_windows.h"
 
 namespace ksim {
@@ -14,33 +15,7 @@ namespace {
 using wide_path = std::array<wchar_t, 4096>;
 
 // Sets errno from the last Windows error, for the callers' messages.
-void set_errno() {
-  switch (GetLastError()) {
-  case ERROR_FILE_NOT_FOUND:
-  case ERROR_PATH_NOT_FOUND:
-  case ERROR_INVALID_NAME:
-    errno = ENOENT;
-    break;
-  case ERROR_ACCESS_DENIED:
-  case ERROR_SHARING_VIOLATION:
-  case ERROR_LOCK_VIOLATION:
-    errno = EACCES;
-    break;
-  case ERROR_FILE_EXISTS:
-  case ERROR_ALREADY_EXISTS:
-    errno = EEXIST;
-    break;
-  case ERROR_DISK_FULL:
-  case ERROR_HANDLE_DISK_FULL:
-    errno = ENOSPC;
-    break;
-  case ERROR_FILENAME_EXCED_RANGE:
-    errno = ENAMETOOLONG;
-    break;
-  default:
-    errno = EIO;
-  }
-}
+void set_errno() { errno = platform_errno(GetLastError()); }
 
 bool widen(const char* path, wide_path& wide) {
   if (!platform_to_wide(path, wide.data(), wide.size())) {
@@ -218,6 +193,26 @@ void file_remove(const char* path) {
 }
 
 long process_id() { return long(GetCurrentProcessId()); }
+
+// From Windows's own UTF-16 environment: the C library's copy holds only
+// what the code page can say (a folder named in another script would not
+// be found).
+const char* process_variable(const char* name) {
+  static wide_path wide_name;
+  static wide_path wide_value;
+  static std::array<char, 4 * 4096> value;
+  if (!platform_to_wide(name, wide_name.data(), wide_name.size())) {
+    return nullptr;
+  }
+  const DWORD length = GetEnvironmentVariableW(wide_name.data(), wide_value.data(), DWORD(wide_value.size()));
+  if (length == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) {
+    return nullptr;
+  }
+  if (length >= wide_value.size() || !platform_from_wide(wide_value.data(), value.data(), value.size())) {
+    return nullptr;
+  }
+  return value.data();
+}
 
 // "C:\...", "C:/...", "\\server\..." and "\..." all name their file without
 // the current folder.

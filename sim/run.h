@@ -19,7 +19,9 @@ void run_set_variable(const char* name, const std::string& value);
 // functions for any VISA library's; false with the reason told.
 bool run_point_loader(const std::string& library);
 
-// Runs argv (argv[0] found as the shell finds it) with this environment:
-// in place of kessim, or as a child whose exit status it returns. When it
+// Runs argv with this environment: in place of kessim, or as a child whose
+// exit status it returns. argv[0] is looked for in PATH on POSIX; on Windows
+// beside kessim, in the current folder, the system's, then PATH (".exe"
+// added when it has no extension). When it
 // cannot be started: the reason told, then run_not_found or run_cannot_run.
 int run_program(char** argv);

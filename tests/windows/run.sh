@@ -10,6 +10,8 @@ build=$(cd "$1" && pwd)
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 tools=$build/windows-check
 export WINEDEBUG=-all
+# Wine takes file names and the environment in the locale's encoding.
+export LC_ALL=C.UTF-8
 unset KESLOAD_VISA POSIXLY_CORRECT
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -131,14 +133,23 @@ prefix=${WINEPREFIX:-$HOME/.wine}
 if [ -e "$prefix/drive_c/windows/system32/visa64.dll" ]; then
   echo "skipped: no VISA (the Wine prefix has a visa64.dll)"
 else
-  check "no VISA" 1 "" "No VISA library found. Tried:
+  no_visa="No VISA library found. Tried:
   C:\\windows\\system32\\visa64.dll: missing
-Install the machine's VISA, or name its library (a path or a file name) in KESLOAD_VISA."$'\n' \
-    wine "$kesload" appl.bin
+Install the machine's VISA, or name its library (a path or a file name) in KESLOAD_VISA."$'\n'
+  check "no VISA" 1 "" "$no_visa" wine "$kesload" appl.bin
+  # A VISA in the current folder and beside the program: neither is taken.
+  mkdir beside
+  cp "$kesload" beside/
+  cp "$tools/answering_visa.dll" beside/visa64.dll
+  cp "$tools/answering_visa.dll" visa64.dll
+  check "a visa64.dll beside the image or the program is not taken" 1 "" "$no_visa" wine beside/kesload.exe appl.bin
+  rm -r visa64.dll beside
 fi
-cp "$tools/answering_visa.dll" visa64.dll
-check "a visa64.dll beside the image is not taken" 1 "" "$past_image" env KESLOAD_VISA=none.dll wine "$kesload" appl.bin
-rm visa64.dll
+mkdir needing
+cp "$tools/needing_visa.dll" needing/
+check "a library that needs one that is not there" 1 "" \
+  "Can't use the VISA library in KESLOAD_VISA, needing/needing_visa.dll: not loadable (a library it needs is missing)"$'\n' \
+  env KESLOAD_VISA=needing/needing_visa.dll wine "$kesload" appl.bin
 check "a library without viClear" 1 "" \
   "Can't use the VISA library in KESLOAD_VISA, $tools/answering_visa_without_clear.dll: lacks viClear"$'\n' \
   env KESLOAD_VISA="$tools/answering_visa_without_clear.dll" wine "$kesload" appl.bin
@@ -146,12 +157,12 @@ check "a file that is no library" 1 "" \
   "Can't use the VISA library in KESLOAD_VISA, appl.bin: not loadable (Bad EXE format for appl.bin.)"$'\n' \
   env KESLOAD_VISA=appl.bin wine "$kesload" appl.bin
 
-# The rehearsal kit as a technician unpacks it: a whole update through
-# kessim run, and the stand-in installed as the system's visa64.dll, as on a
-# bench PC with a VISA (in a Wine prefix of its own).
-mkdir unpacked
-(cd unpacked && cmake -E tar xf "$build"/kesload-*-windows-x64.zip)
-kit=$(echo "$work"/unpacked/kesload-*-windows-x64)
+# The rehearsal kit as a technician unpacks it, in a folder beyond ASCII: a
+# whole update through kessim run, and the stand-in installed as the system's
+# visa64.dll, as on a bench PC with a VISA (in a Wine prefix of its own).
+mkdir "Prüfstand/Jürgen"
+(cd "Prüfstand/Jürgen" && cmake -E tar xf "$build"/kesload-*-windows-x64.zip)
+kit=$(echo "$work/Prüfstand/Jürgen"/kesload-*-windows-x64)
 image=$(winepath -w appl.bin)
 (
   cd "$kit/rehearsal" || exit 1

@@ -23,8 +23,10 @@ std::array<wchar_t, wide_room> wide_path;
 std::array<wchar_t, wide_room> wide_other;
 
 // What an existing file is, without following a symbolic link (a reparse
-// point); false when it is not there or cannot be asked.
-bool describe(const wchar_t* path, BY_HANDLE_FILE_INFORMATION* about, DWORD* type) {
+// point); false when it is not there or cannot be asked. link: whether it
+// is a link to another file or folder. Other reparse points (a cloud
+// file's placeholder, a deduplicated file) are files in their own right.
+bool describe(const wchar_t* path, BY_HANDLE_FILE_INFORMATION* about, DWORD* type, bool* link) {
   HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                             FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
@@ -32,6 +34,11 @@ bool describe(const wchar_t* path, BY_HANDLE_FILE_INFORMATION* about, DWORD* typ
   }
   *type = GetFileType(file);
   const bool known = GetFileInformationByHandle(file, about) != 0;
+  *link = known && (about->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  if (*link && GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag)) {
+    *link = tag.ReparseTag == IO_REPARSE_TAG_SYMLINK || tag.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT;
+  }
   CloseHandle(file);
   return known;
 }
@@ -86,12 +93,13 @@ int files_read_body(const char* path, uint8_t* buffer, size_t room, size_t* leng
 int files_check_output(const char* image_path, const char* body_path) {
   BY_HANDLE_FILE_INFORMATION output{};
   DWORD type = FILE_TYPE_UNKNOWN;
+  bool link = false;
   if (!platform_to_wide(image_path, wide_path.data(), wide_path.size()) ||
-      !describe(wide_path.data(), &output, &type)) {
+      !describe(wide_path.data(), &output, &type, &link)) {
     // A device (NUL, COM1) answers no file information.
     return type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE ? output_not_regular : output_replaceable;
   }
-  if ((output.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+  if (link) {
     return output_symbolic_link;
   }
   if (type != FILE_TYPE_DISK || (output.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -100,7 +108,7 @@ int files_check_output(const char* image_path, const char* body_path) {
   BY_HANDLE_FILE_INFORMATION body{};
   DWORD body_type = FILE_TYPE_UNKNOWN;
   if (platform_to_wide(body_path, wide_other.data(), wide_other.size()) &&
-      describe(wide_other.data(), &body, &body_type) && body.dwVolumeSerialNumber == output.dwVolumeSerialNumber &&
+      describe(wide_other.data(), &body, &body_type, &link) && body.dwVolumeSerialNumber == output.dwVolumeSerialNumber &&
       body.nFileIndexHigh == output.nFileIndexHigh && body.nFileIndexLow == output.nFileIndexLow) {
     return output_is_body;
   }

@@ -2,6 +2,7 @@
 #include "image_make.h"
 
 #include "image.h"
+#include "errno_windows.h"
 #include "utf16_windows.h"
 
 #include <array>
@@ -36,31 +37,6 @@ bool write_all(int fd, const uint8_t* bytes, size_t length) {
   return true;
 }
 
-// The errno for what MoveFileExW met, as the C library would name it.
-int errno_for(DWORD error) {
-  switch (error) {
-  case ERROR_FILE_NOT_FOUND:
-  case ERROR_PATH_NOT_FOUND:
-    return ENOENT;
-  case ERROR_ACCESS_DENIED:
-  case ERROR_SHARING_VIOLATION:
-  case ERROR_LOCK_VIOLATION:
-    return EACCES;
-  case ERROR_DISK_FULL:
-  case ERROR_HANDLE_DISK_FULL:
-    return ENOSPC;
-  case ERROR_NOT_SAME_DEVICE:
-    return EXDEV;
-  case ERROR_FILENAME_EXCED_RANGE:
-    return ENAMETOOLONG;
-  case ERROR_FILE_EXISTS:
-  case ERROR_ALREADY_EXISTS:
-    return EEXIST;
-  default:
-    return EIO;
-  }
-}
-
 // The temporary file while it exists, in UTF-8, for the console handler
 // that removes it (files_windows.cpp).
 std::array<char, 4 * wide_room> temp_text;
@@ -92,7 +68,7 @@ int open_temp() {
     }
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
-      errno = errno_for(error);
+      errno = platform_errno(error);
       return -1;
     }
   }
@@ -125,7 +101,7 @@ int image_write_file(const char* path, const uint8_t* header, const uint8_t* bod
       temp_exists = false;
       return 0;
     }
-    error = errno_for(GetLastError());
+    error = platform_errno(GetLastError());
   }
   DeleteFileW(temp.data());
   temp_exists = false;

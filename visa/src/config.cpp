@@ -357,18 +357,19 @@ const fault* find_fault(const std::vector<fault>& faults, call which, uint64_t c
 }
 
 bool load_configuration(const char* path, configuration& out) {
-  std::FILE* file = std::fopen(path, "rb");
+  // By the simulator's file access, which takes UTF-8 names everywhere.
+  const int file = ksim::file_open(path, false);
   std::string text;
-  bool read = file != nullptr;
+  bool read = file >= 0;
   if (read) {
     char chunk[4096];
-    size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-      text.append(chunk, got);
+    long got = 0;
+    while ((got = ksim::file_read_at(file, chunk, sizeof chunk, text.size())) > 0) {
+      text.append(chunk, size_t(got));
     }
-    read = std::ferror(file) == 0;
+    read = got == 0;
     const int saved = errno;
-    std::fclose(file);
+    ksim::file_close(file);
     errno = saved;
   }
   if (!read) {

@@ -6,7 +6,7 @@
 #include "kesvisa.h"
 #pragma GCC visibility pop
 
-#include <cstdlib>
+#include <files.h> // the environment in UTF-8
 
 namespace kesvisa {
 
@@ -50,7 +50,7 @@ void ensure_loaded(library& l) {
   if (l.state != load_state::unloaded) {
     return;
   }
-  const char* path = std::getenv("KESVISA_CONFIG");
+  const char* path = ksim::process_variable("KESVISA_CONFIG");
   if (path == nullptr || path[0] == '\0') {
     l.state = load_state::loaded;
     return;
