@@ -115,6 +115,8 @@ check "and is named in messages as given" 1 "" "Can not open Prüfstand/日本�
 check "kesimage writes there" 0 "" "" wine "$kesimage" make body.bin "Prüfstand/日本語/new.bin"
 check "and a failed write says why" 1 "" "kesimage: can't write nowhere/new.bin: No such file or directory"$'\n' \
   wine "$kesimage" make body.bin nowhere/new.bin
+check "and a name Windows forbids says so" 1 "" "kesimage: can't write a<b.bin: No such file or directory"$'\n' \
+  wine "$kesimage" make body.bin 'a<b.bin'
 mkdir folder.bin
 check "kesimage replaces no folder" 1 "" "kesimage: folder.bin is not a regular file, not replaced"$'\n' \
   wine "$kesimage" make body.bin folder.bin
