@@ -49,15 +49,17 @@ windows: $(WINDOWS_BUILD)/CMakeCache.txt
 	cmake --build $(WINDOWS_BUILD) -j$(JOBS) --target windows_zip
 
 # The Windows programs' own behaviour (command line, file names, line ends,
-# Ctrl-C, VISA loading), checked under Wine.
+# Ctrl-C, VISA loading), checked under Wine, whose desktop is kept up meanwhile
+# (tests/windows/with_desktop.sh says why).
 windows-check: windows
 	cmake --build $(WINDOWS_BUILD) -j$(JOBS) --target windows_check_tools
-	tests/windows/run.sh $(WINDOWS_BUILD)
+	WINEDEBUG=-all tests/windows/with_desktop.sh $(WINDOWS_BUILD) tests/windows/run.sh $(WINDOWS_BUILD)
 
 # The test suite on the Windows build, run under Wine as far as it runs there
 # (build-windows-tests/). The tests that cannot are left out by their folders'
 # CMakeLists.txt, each with its reason. Wine's prefix is made first, for a
-# fresh machine: the build lists each test program's tests under Wine.
+# fresh machine: the build lists each test program's tests under Wine. The
+# desktop is kept up as for windows-check.
 WINDOWS_TEST_BUILD ?= build-windows-tests
 
 $(WINDOWS_TEST_BUILD)/CMakeCache.txt:
@@ -66,8 +68,8 @@ $(WINDOWS_TEST_BUILD)/CMakeCache.txt:
 test-windows: export WINEDEBUG = -all
 test-windows: $(WINDOWS_TEST_BUILD)/CMakeCache.txt
 	wineboot --init
-	cmake --build $(WINDOWS_TEST_BUILD) -j$(JOBS)
-	ctest --test-dir $(WINDOWS_TEST_BUILD) --output-on-failure -j$(JOBS)
+	cmake --build $(WINDOWS_TEST_BUILD) -j$(JOBS) --target all desktop_keeper
+	tests/windows/with_desktop.sh $(WINDOWS_TEST_BUILD) ctest --test-dir $(WINDOWS_TEST_BUILD) --output-on-failure -j$(JOBS)
 
 clean:
 	rm -rf $(BUILD) $(WINDOWS_BUILD) $(WINDOWS_TEST_BUILD)
