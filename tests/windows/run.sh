@@ -124,6 +124,19 @@ check "nor the body itself" 1 "" "kesimage: ./body.bin is the body file itself, 
   wine "$kesimage" make body.bin ./body.bin
 check "and takes no folder for a body" 1 "" "kesimage: folder.bin is not a regular file"$'\n' \
   wine "$kesimage" make folder.bin other.bin
+# A write that fails midway (a file-size limit under Wine, as a full disk on
+# Windows) leaves the old image as it was.
+head -c 200000 /dev/zero | tr '\0' 'B' > big.bin
+cp appl.bin old.bin
+(ulimit -f 100; trap '' XFSZ; wine "$kesimage" make big.bin old.bin > out.txt 2> err.txt)
+status=$?
+if [ "$status" -eq 1 ] && grep -q "^kesimage: can't write old.bin: " err.txt && cmp -s old.bin appl.bin; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+  echo "FAILED: a failed write kept the old image (status $status):"
+  cat err.txt
+fi
 leftovers=$(find . -name '*.bin.*' | wc -l)
 if [ "$leftovers" -ne 0 ]; then
   failed=$((failed + 1))
