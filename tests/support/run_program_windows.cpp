@@ -207,9 +207,19 @@ running_program start_program(const std::string& path, const std::vector<std::st
     startup.hStdInput = startup.hStdOutput = startup.hStdError = nullptr;
   }
   PROCESS_INFORMATION process{};
-  const BOOL created = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-                                      environment.data(), folder.empty() ? nullptr : folder.c_str(), &startup, &process);
-  const DWORD error = created ? 0 : GetLastError();
+  BOOL created = FALSE;
+  DWORD error = 0;
+  // Wine now and then fails a start with an internal error (one in some
+  // hundreds in the sweep); a second try starts the program.
+  for (int attempt = 0; attempt < 3 && !created; ++attempt) {
+    created = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                             environment.data(), folder.empty() ? nullptr : folder.c_str(), &startup, &process);
+    error = created ? 0 : GetLastError();
+    if (error != ERROR_INTERNAL_ERROR) {
+      break;
+    }
+    Sleep(100);
+  }
   for (const HANDLE handle : {out_write, err_write, null_device}) {
     if (handle != INVALID_HANDLE_VALUE) {
       CloseHandle(handle);
