@@ -22,12 +22,16 @@ std::atomic<bool> interrupt_seen{false};
 // progress wakes at once and every later one returns at once.
 HANDLE wake = nullptr;
 
+void mark_interrupted() {
+  interrupt_seen = true;
+  SetEvent(wake);
+}
+
 // The run stops at the next boundary and exits, which ends this thread too;
 // until then Windows, which ends the process when a handler returns or its
 // time is up, is held off.
 void stop_and_hold() {
-  interrupt_seen = true;
-  SetEvent(wake);
+  mark_interrupted();
   Sleep(INFINITE);
 }
 
@@ -55,8 +59,7 @@ LRESULT CALLBACK on_session_message(HWND window, UINT message, WPARAM w_param, L
   if (message == WM_QUERYENDSESSION) {
     // Shown by Windows while it waits; the session may then end.
     ShutdownBlockReasonCreate(window, L"kesload is stopping a firmware update at a safe point");
-    interrupt_seen = true;
-    SetEvent(wake);
+    mark_interrupted();
     return TRUE;
   }
   if (message == WM_ENDSESSION && w_param != FALSE) {

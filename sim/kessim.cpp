@@ -227,7 +227,7 @@ int do_check(const char* path) {
 }
 
 // kessim run CONFIG -- PROGRAM [ARGS...]: PROGRAM with the stand-in VISA
-// library and the bench configuration, in place of this process.
+// library and the bench configuration; kessim ends with its status.
 int do_run(int argc, char** argv) {
   if (argc < 5 || std::string_view(argv[3]) != "--") {
     return usage("run needs CONFIG -- PROGRAM [ARGS...]");
