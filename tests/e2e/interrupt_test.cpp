@@ -26,7 +26,7 @@ bool last_query_answered(const std::vector<std::string>& lines) {
         return true; // a data block or a command without a reply
       }
       for (size_t j = i + 1; j < lines.size(); ++j) {
-        if (has(lines[j], "viRead(2, 100) = 0x00000000")) {
+        if (has(lines[j], "viRead(2, 100) = 0x00000000 VI_SUCCESS")) {
           return true;
         }
       }
@@ -86,7 +86,7 @@ TEST_P(Signals, EndTheRunOnlyBetweenTransactions) {
     EXPECT_EQ(run.out.find("Successfully"), std::string::npos);
     // The last command's reply was read, then the session was closed.
     ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.back(), "viClose(2) = 0x00000000") << trace;
+    EXPECT_EQ(lines.back(), "viClose(2) = 0x00000000 VI_SUCCESS") << trace;
     EXPECT_TRUE(last_query_answered(lines)) << trace;
   }
   if (c.must_not_send != nullptr) {

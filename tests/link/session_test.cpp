@@ -37,9 +37,9 @@ TEST_P(ResourceString, OpensTheNamedResourceOrNothing) {
     return;
   }
   ASSERT_EQ(lines.size(), 3U);
-  EXPECT_EQ(lines[0], "viOpenDefaultRM() = 0x00000000 rm=1");
-  EXPECT_EQ(lines[1], std::string("viOpen(1, \"") + c.resource + "\", 0, 0) = 0x00000000 vi=2");
-  EXPECT_EQ(lines[2], "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000");
+  EXPECT_EQ(lines[0], "viOpenDefaultRM() = 0x00000000 VI_SUCCESS rm=1");
+  EXPECT_EQ(lines[1], std::string("viOpen(1, \"") + c.resource + "\", 0, 0) = 0x00000000 VI_SUCCESS vi=2");
+  EXPECT_EQ(lines[2], "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000 VI_SUCCESS");
 }
 
 INSTANTIATE_TEST_SUITE_P(Link, ResourceString,
@@ -62,15 +62,15 @@ TEST(Session, EndGoesOnlyWithFlagOneAndTheAttributeDropsAfterEveryWrite) {
   }
   const std::vector<std::string> lines = setup.trace_lines();
   const std::vector<std::string> expected = {
-      "viSetAttribute(2, VI_ATTR_SEND_END_EN, 1) = 0x00000000",
-      "viWrite(2, \"abc\" END, 3) = 0x00000000 sent=3",
-      "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000",
-      "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000",
-      "viWrite(2, \"abc\", 3) = 0x00000000 sent=3",
-      "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000",
-      "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000",
-      "viWrite(2, \"abc\", 3) = 0x00000000 sent=3",
-      "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000",
+      "viSetAttribute(2, VI_ATTR_SEND_END_EN, 1) = 0x00000000 VI_SUCCESS",
+      "viWrite(2, \"abc\" END, 3) = 0x00000000 VI_SUCCESS sent=3",
+      "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000 VI_SUCCESS",
+      "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000 VI_SUCCESS",
+      "viWrite(2, \"abc\", 3) = 0x00000000 VI_SUCCESS sent=3",
+      "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000 VI_SUCCESS",
+      "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000 VI_SUCCESS",
+      "viWrite(2, \"abc\", 3) = 0x00000000 VI_SUCCESS sent=3",
+      "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000 VI_SUCCESS",
   };
   ASSERT_GE(lines.size(), 3 + expected.size());
   EXPECT_EQ(std::vector<std::string>(lines.begin() + 3, lines.end()), expected);
@@ -80,7 +80,7 @@ TEST(Session, TimeoutIsSetInMillisecondsAndItsStatusHandedBack) {
   const standin setup = standin_setup(0);
   gpib_open(17, nullptr);
   EXPECT_EQ(gpib_set_timeout(10), 0);
-  EXPECT_TRUE(has_line(setup, "viSetAttribute(2, VI_ATTR_TMO_VALUE, 10000) = 0x00000000"));
+  EXPECT_TRUE(has_line(setup, "viSetAttribute(2, VI_ATTR_TMO_VALUE, 10000) = 0x00000000 VI_SUCCESS"));
 }
 
 TEST(Session, TimeoutOnAnUnopenedSessionFailsSilently) {
@@ -93,8 +93,8 @@ TEST(Session, TimeoutOnAnUnopenedSessionFailsSilently) {
 TEST(Session, PositiveOpenStatusCountsAsOpen) {
   const standin setup = standin_setup(0, "fail = viOpen 0x3FFF007D\n");
   EXPECT_EQ(gpib_open(17, nullptr), 0);
-  EXPECT_TRUE(has_line(setup, "viOpen(1, \"GPIB0::17::INSTR\", 0, 0) = 0x3FFF007D vi=2"));
-  EXPECT_TRUE(has_line(setup, "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000"));
+  EXPECT_TRUE(has_line(setup, "viOpen(1, \"GPIB0::17::INSTR\", 0, 0) = 0x3FFF007D VI_SUCCESS_DEV_NPRESENT vi=2"));
+  EXPECT_TRUE(has_line(setup, "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000 VI_SUCCESS"));
 }
 
 TEST(Session, NoResourceManagerIsSilentAndTheClearThenFails) {
@@ -125,7 +125,7 @@ TEST_P(FailingCall, PrintsItsMessageAndEndsWithoutClosing) {
         c.call();
       },
       ExitedWithCode(1), std::string("^") + c.message + "$");
-  EXPECT_FALSE(has_line(setup, "viClose(2) = 0x00000000"));
+  EXPECT_FALSE(has_line(setup, "viClose(2) = 0x00000000 VI_SUCCESS"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -166,7 +166,7 @@ TEST(Session, FailedOpenClosesTheResourceManager) {
   }
   const standin setup = standin_setup(0, "fail = viOpen VI_ERROR_RSRC_NFOUND\n");
   EXPECT_EXIT(gpib_open(17, nullptr), ExitedWithCode(1), "");
-  EXPECT_TRUE(has_line(setup, "viClose(1) = 0x00000000"));
+  EXPECT_TRUE(has_line(setup, "viClose(1) = 0x00000000 VI_SUCCESS"));
 }
 
 TEST(Session, FailedWriteStillDropsTheEndAttribute) {
@@ -182,14 +182,14 @@ TEST(Session, FailedWriteStillDropsTheEndAttribute) {
       ExitedWithCode(1), "");
   const std::vector<std::string> lines = setup.trace_lines();
   ASSERT_GE(lines.size(), 2U);
-  EXPECT_EQ(lines.back(), "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000");
+  EXPECT_EQ(lines.back(), "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000 VI_SUCCESS");
 }
 
 TEST(Session, CloseEndsTheSession) {
   const standin setup = standin_setup(0);
   gpib_open(17, nullptr);
   EXPECT_EQ(gpib_close(), 0);
-  EXPECT_EQ(setup.trace_lines().back(), "viClose(2) = 0x00000000");
+  EXPECT_EQ(setup.trace_lines().back(), "viClose(2) = 0x00000000 VI_SUCCESS");
 }
 
 TEST(Session, FailPathExitsWithOneWhateverTheStatus) {

@@ -14,14 +14,22 @@ std::string strip_trace_marks(const std::string& trace) {
   while (pos < trace.size()) {
     const size_t newline = trace.find('\n', pos);
     const size_t end = newline == std::string::npos ? trace.size() : newline + 1;
-    size_t digits = pos;
-    while (digits < end && trace[digits] >= '0' && trace[digits] <= '9') {
-      ++digits;
-    }
-    // A line without its mark stays as it is, for the comparison to show.
-    const bool marked = digits > pos && digits < end && trace[digits] == ' ';
-    out.append(trace, marked ? digits + 1 : pos, end - (marked ? digits + 1 : pos));
+    const std::string line = trace.substr(pos, end - pos);
     pos = end;
+    // PID, TIME and DURATION: three words, each digits (and a dot) or "-".
+    size_t at = 0;
+    bool marked = true;
+    for (int word = 0; word < 3 && marked; ++word) {
+      const size_t blank = line.find(' ', at);
+      marked = blank != std::string::npos && blank > at &&
+               line.find_first_not_of(word == 0 ? "0123456789" : "0123456789.-", at) == blank;
+      at = blank + 1;
+    }
+    if (!marked) {
+      out += line; // a line without its marks stays as it is, for the comparison to show
+    } else if (line.compare(at, 8, "session ") != 0) {
+      out.append(line, at, std::string::npos);
+    }
   }
   return out;
 }

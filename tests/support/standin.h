@@ -7,9 +7,10 @@
 
 struct sim_instrument;
 
-// A trace without its process marks: every process that shares a trace
-// starts each of its lines with its process id and a blank. Every reader of
-// traces in the tests goes through this.
+// A trace without its marks: each line loses its process id, time and
+// duration (the words before its record), and the session lines, which hold
+// times and paths, are left out. Every reader of traces in the tests goes
+// through this.
 std::string strip_trace_marks(const std::string& trace);
 // The trace file at path, without its process marks.
 std::string read_trace(const std::string& path);

@@ -1,6 +1,6 @@
 #include "bus_trace.h"
 
-#include "standin.h"
+#include <trace.h>
 
 #include <cstdio>
 #include <map>
@@ -9,93 +9,33 @@
 
 namespace {
 
-// Undoes the trace's escapes inside a quoted field that starts at pos (at
-// the opening quote); pos ends past the closing quote.
-std::optional<std::string> unquote(std::string_view line, size_t& pos) {
-  if (pos >= line.size() || line[pos] != '"') {
-    return std::nullopt;
-  }
-  std::string text;
-  for (++pos; pos < line.size(); ++pos) {
-    const char c = line[pos];
-    if (c == '"') {
-      ++pos;
-      return text;
-    }
-    if (c != '\\' || pos + 1 >= line.size()) {
-      text += c;
-      continue;
-    }
-    const char e = line[++pos];
-    switch (e) {
-    case 'n':
-      text += '\n';
-      break;
-    case 'r':
-      text += '\r';
-      break;
-    case 't':
-      text += '\t';
-      break;
-    case 'x':
-      if (pos + 2 < line.size()) {
-        text += static_cast<char>(std::stoi(std::string(line.substr(pos + 1, 2)), nullptr, 16));
-        pos += 2;
-      }
-      break;
-    default:
-      text += e;
-      break; // \\ and \"
-    }
-  }
-  return std::nullopt; // no closing quote: not a line of ours
-}
-
-// The status after ") = " from pos on; nothing when the line has none.
-std::optional<unsigned long> status_after(std::string_view line, size_t pos) {
-  const size_t at = line.find(") = 0x", pos);
-  if (at == std::string_view::npos) {
-    return std::nullopt;
-  }
-  return std::stoul(std::string(line.substr(at + 6, 8)), nullptr, 16);
-}
-
-// The session a bus line names: the number after the opening parenthesis.
-std::optional<unsigned long> session_of(std::string_view line) {
-  const size_t open = line.find('(');
-  if (open == std::string_view::npos || open + 1 >= line.size() || line[open + 1] < '0' || line[open + 1] > '9') {
-    return std::nullopt;
-  }
-  return std::stoul(std::string(line.substr(open + 1)));
-}
-
-std::optional<bus_entry> parse_bus_line(std::string_view line) {
+std::optional<bus_entry> parse_bus_line(const trace_record& record) {
   bus_entry entry;
-  size_t pos = line.find(", ");
-  if (line.starts_with("viWrite(")) {
+  if (record.function == "viWrite") {
     entry.call = bus_call::write;
-    if (pos == std::string_view::npos) {
-      return std::nullopt;
+    // The data argument, when it is shown as text.
+    std::string_view data = record.call.substr(record.call.find(", ") + 2);
+    if (data.starts_with('"')) {
+      uint8_t bytes[trace_write_text_max];
+      size_t length = 0;
+      if (trace_result_bytes(data, bytes, sizeof bytes, length)) {
+        entry.text = std::string(reinterpret_cast<const char*>(bytes), length);
+      }
     }
-    pos += 2;
-    entry.text = unquote(line, pos);
-  } else if (line.starts_with("viRead(")) {
+  } else if (record.function == "viRead") {
     entry.call = bus_call::read;
-    pos = 0;
-  } else if (line.starts_with("viClear(")) {
+  } else if (record.function == "viClear") {
     entry.call = bus_call::clear;
-    pos = 0;
   } else {
     return std::nullopt;
   }
-  const std::optional<unsigned long> status = status_after(line, pos);
-  if (!status) {
-    return std::nullopt;
-  }
-  entry.ok = *status == 0;
+  entry.ok = record.status == 0;
   if (entry.call == bus_call::read && entry.ok) {
-    size_t data = line.find(") = 0x") + 6 + 8 + 1;
-    entry.text = unquote(line, data);
+    uint8_t bytes[trace_read_text_max];
+    size_t length = 0;
+    if (trace_result_bytes(record.results, bytes, sizeof bytes, length)) {
+      entry.text = std::string(reinterpret_cast<const char*>(bytes), length);
+    }
   }
   return entry;
 }
@@ -153,20 +93,24 @@ const char* call_name(bus_call call) {
 
 std::vector<bus_entry> read_bus(const std::string& trace) {
   std::vector<bus_entry> bus;
-  std::optional<unsigned long> instrument;
-  std::istringstream lines(strip_trace_marks(trace));
+  std::optional<uint32_t> instrument;
+  std::istringstream lines(trace);
   for (std::string line; std::getline(lines, line);) {
-    if (line.starts_with("viOpen(")) {
-      const size_t vi = line.rfind(" vi=");
-      if (vi != std::string::npos) {
-        instrument = std::stoul(line.substr(vi + 4));
+    trace_record record;
+    if (!trace_parse(line, record, nullptr) || record.kind != trace_kind::call) {
+      continue;
+    }
+    uint64_t vi = 0;
+    if (record.function == "viOpen") {
+      if (trace_result_number(record.results, "vi", vi)) {
+        instrument = static_cast<uint32_t>(vi);
       }
       continue;
     }
-    if (!instrument || session_of(line) != instrument) {
+    if (!instrument || record.session != *instrument) {
       continue;
     }
-    if (std::optional<bus_entry> entry = parse_bus_line(line)) {
+    if (std::optional<bus_entry> entry = parse_bus_line(record)) {
       bus.push_back(*entry);
     }
   }

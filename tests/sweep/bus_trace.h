@@ -33,7 +33,7 @@ struct bus_entry {
   std::optional<std::string> text; // the bytes, when the trace shows them quoted
 };
 
-// The bus entries of a trace (with or without its process marks), in order. Calls on other sessions (there are
+// The bus entries of a trace file, in order. Calls on other sessions (there are
 // none on the bus today) and all other functions are left out.
 std::vector<bus_entry> read_bus(const std::string& trace);
 

@@ -98,11 +98,11 @@ protected:
 inline std::string write_line(const std::string& escaped_text) {
   const size_t length = escaped_text.size() - (escaped_text.size() >= 2 && escaped_text.ends_with("\\n") ? 1 : 0);
   return "viWrite(2, \"" + escaped_text + "\" END, " + std::to_string(length) +
-         ") = 0x00000000 sent=" + std::to_string(length);
+         ") = 0x00000000 VI_SUCCESS sent=" + std::to_string(length);
 }
 
 inline std::string read_line(const std::string& escaped_reply) {
-  return "viRead(2, 100) = 0x00000000 \"" + escaped_reply + "\" END";
+  return "viRead(2, 100) = 0x00000000 VI_SUCCESS \"" + escaped_reply + "\" END";
 }
 
 // The text with {H} and {F} replaced by the image's header and body CRC

@@ -33,11 +33,11 @@ TEST_F(VisaTest, ProcessesSharingATraceAppendTheirOwnMarkedLines) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 
-  const std::string parent_line = marked("viSetAttribute(2, VI_ATTR_TMO_VALUE, 1111) = 0x00000000\n");
-  const std::string child_line = marked("viSetAttribute(2, VI_ATTR_TMO_VALUE, 2222) = 0x00000000\n", child);
+  const std::string parent_line = marked("viSetAttribute(2, VI_ATTR_TMO_VALUE, 1111) = 0x00000000 VI_SUCCESS\n");
+  const std::string child_line = marked("viSetAttribute(2, VI_ATTR_TMO_VALUE, 2222) = 0x00000000 VI_SUCCESS\n", child);
   const std::string opened =
-      "viOpenDefaultRM() = 0x00000000 rm=1\nviOpen(1, \"GPIB0::17::INSTR\", 0, 0) = 0x00000000 vi=2\n";
-  std::istringstream in(read_file(trace_path()));
+      "viOpenDefaultRM() = 0x00000000 VI_SUCCESS rm=1\nviOpen(1, \"GPIB0::17::INSTR\", 0, 0) = 0x00000000 VI_SUCCESS vi=2\n";
+  std::istringstream in(untimed(read_file(trace_path())));
   std::string line;
   ASSERT_TRUE(std::getline(in, line));
   EXPECT_EQ(line, "earlier");

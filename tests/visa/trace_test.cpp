@@ -1,6 +1,7 @@
 #include "visa_fixture.h"
 
 #include <numeric>
+#include <regex>
 #include <vector>
 
 namespace {
@@ -46,28 +47,40 @@ TEST_F(VisaTest, TraceShowsEveryCallAsItReturns) {
 
   // Read while the library still holds the file: each line is out already.
   // The CRCs are those of zlib's crc32 over the same bytes.
-  EXPECT_EQ(read_file(trace_path()), marked("viOpenDefaultRM() = 0x00000000 rm=1\n"
-                                            "viOpen(1, \"GPIB0::17::INSTR\", 0, 0) = 0x00000000 vi=2\n"
-                                            "viOpen(1, \"GPIB0::18::INSTR\", 0, 0) = 0xBFFF0011\n"
-                                            "viOpen(1, NULL, 0, 0) = 0xBFFF0012\n"
-                                            "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000\n"
-                                            "viSetAttribute(2, VI_ATTR_TMO_VALUE, 10000) = 0x00000000\n"
-                                            "viSetAttribute(2, 0x3FFF0021, 5) = 0xBFFF001D\n"
-                                            "viClear(2) = 0x00000000\n"
-                                            "viWrite(2, \"XXC\", 3) = 0x00000000 sent=3\n"
-                                            "viSetAttribute(2, VI_ATTR_SEND_END_EN, 1) = 0x00000000\n"
-                                            "viWrite(2, \"MD?\\n\" END, 4) = 0x00000000 sent=4\n"
-                                            "viRead(2, 1) = 0x3FFF0006 \"2\"\n"
-                                            "viRead(2, 100) = 0x00000000 \"\\n\" END\n"
-                                            "viRead(2, 100) = 0xBFFF0015\n"
-                                            "viWrite(2, [256 bytes crc=0x29058C73] END, 256) = 0x00000000 sent=256\n"
-                                            "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000\n"
-                                            "viWrite(2, [101 bytes crc=0x4045F6AA], 101) = 0x00000000 sent=101\n"
-                                            "viWrite(2, \"a\\\"b\\\\c\\t\\r\\n\", 8) = 0x00000000 sent=8\n"
-                                            "viWrite(2, \"\", 0) = 0x00000000 sent=0\n"
-                                            "viClose(2) = 0x00000000\n"
-                                            "viClose(2) = 0xBFFF000E\n"
-                                            "viClose(1) = 0x00000000\n"));
+  EXPECT_EQ(untimed(read_file(trace_path())), marked("viOpenDefaultRM() = 0x00000000 VI_SUCCESS rm=1\n"
+                                            "viOpen(1, \"GPIB0::17::INSTR\", 0, 0) = 0x00000000 VI_SUCCESS vi=2\n"
+                                            "viOpen(1, \"GPIB0::18::INSTR\", 0, 0) = 0xBFFF0011 VI_ERROR_RSRC_NFOUND\n"
+                                            "viOpen(1, NULL, 0, 0) = 0xBFFF0012 VI_ERROR_INV_RSRC_NAME\n"
+                                            "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000 VI_SUCCESS\n"
+                                            "viSetAttribute(2, VI_ATTR_TMO_VALUE, 10000) = 0x00000000 VI_SUCCESS\n"
+                                            "viSetAttribute(2, 0x3FFF0021, 5) = 0xBFFF001D VI_ERROR_NSUP_ATTR\n"
+                                            "viClear(2) = 0x00000000 VI_SUCCESS\n"
+                                            "viWrite(2, \"XXC\", 3) = 0x00000000 VI_SUCCESS sent=3\n"
+                                            "viSetAttribute(2, VI_ATTR_SEND_END_EN, 1) = 0x00000000 VI_SUCCESS\n"
+                                            "viWrite(2, \"MD?\\n\" END, 4) = 0x00000000 VI_SUCCESS sent=4\n"
+                                            "viRead(2, 1) = 0x3FFF0006 VI_SUCCESS_MAX_CNT \"2\"\n"
+                                            "viRead(2, 100) = 0x00000000 VI_SUCCESS \"\\n\" END\n"
+                                            "viRead(2, 100) = 0xBFFF0015 VI_ERROR_TMO\n"
+                                            "viWrite(2, [256 bytes crc=0x29058C73] END, 256) = 0x00000000 VI_SUCCESS sent=256\n"
+                                            "viSetAttribute(2, VI_ATTR_SEND_END_EN, 0) = 0x00000000 VI_SUCCESS\n"
+                                            "viWrite(2, [101 bytes crc=0x4045F6AA], 101) = 0x00000000 VI_SUCCESS sent=101\n"
+                                            "viWrite(2, \"a\\\"b\\\\c\\t\\r\\n\", 8) = 0x00000000 VI_SUCCESS sent=8\n"
+                                            "viWrite(2, \"\", 0) = 0x00000000 VI_SUCCESS sent=0\n"
+                                            "viClose(2) = 0x00000000 VI_SUCCESS\n"
+                                            "viClose(2) = 0xBFFF000E VI_ERROR_INV_OBJECT\n"
+                                            "viClose(1) = 0x00000000 VI_SUCCESS\n"));
+  // Each line: the process id, the milliseconds since the session started
+  // and the call's duration, to 0.1 ms; the session's first line says what
+  // wrote it.
+  const std::vector<std::string> raw = split_lines(read_file(trace_path()));
+  ASSERT_FALSE(raw.empty());
+  EXPECT_TRUE(std::regex_match(raw[0], std::regex(std::to_string(getpid()) +
+                                                  R"( 0\.0 - session kesvisa \d+\.\d+\.\d+ [a-z0-9_]+-[a-z0-9_]+ )"
+                                                  R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z config=".*visa\.conf")")))
+      << raw[0];
+  for (size_t i = 1; i < raw.size(); ++i) {
+    EXPECT_TRUE(std::regex_match(raw[i], std::regex(R"(\d+ \d+\.\d \d+\.\d vi[A-Za-z]+\(.*)"))) << raw[i];
+  }
 }
 
 TEST_F(VisaTest, TraceShowsFaultsAndTheEmptyReply) {
@@ -84,12 +97,12 @@ TEST_F(VisaTest, TraceShowsFaultsAndTheEmptyReply) {
   viRead(vi, buffer, 100, &sent);
   viRead(vi, buffer, 100, &sent);
   viClose(vi);
-  EXPECT_EQ(read_file(trace_path()), marked("viOpenDefaultRM() = 0x00000000 rm=1\n"
-                                            "viOpen(1, \"GPIB0::17::INSTR\", 0, 0) = 0x3FFF0006 vi=2\n"
-                                            "viWrite(2, \"XXCMD?\\n\" END, 7) = 0x00000000 sent=7\n"
-                                            "viRead(2, 100) = 0x00000000 \"\" END\n"
-                                            "viRead(2, 100) = 0xBFFF00A6\n"
-                                            "viClose(2) = 0xBFFF003E\n"));
+  EXPECT_EQ(untimed(read_file(trace_path())), marked("viOpenDefaultRM() = 0x00000000 VI_SUCCESS rm=1\n"
+                                            "viOpen(1, \"GPIB0::17::INSTR\", 0, 0) = 0x3FFF0006 VI_SUCCESS_MAX_CNT vi=2\n"
+                                            "viWrite(2, \"XXCMD?\\n\" END, 7) = 0x00000000 VI_SUCCESS sent=7\n"
+                                            "viRead(2, 100) = 0x00000000 VI_SUCCESS \"\" END\n"
+                                            "viRead(2, 100) = 0xBFFF00A6 VI_ERROR_CONN_LOST\n"
+                                            "viClose(2) = 0xBFFF003E VI_ERROR_IO\n"));
 }
 
 TEST_F(VisaTest, TraceShowsLookupsAttributesAndEvents) {
@@ -117,24 +130,24 @@ TEST_F(VisaTest, TraceShowsLookupsAttributesAndEvents) {
   viDisableEvent(vi, VI_ALL_ENABLED_EVENTS, VI_ALL_MECH);
   viDiscardEvents(vi, VI_ALL_ENABLED_EVENTS, VI_ALL_MECH);
   viClose(VI_NULL);
-  EXPECT_EQ(read_file(trace_path()),
-            marked("viOpenDefaultRM() = 0x00000000 rm=1\n"
-                   "viFindRsrc(1, \"?*::INSTR\") = 0x00000000 list=2 count=2 \"GPIB0::17::INSTR\"\n"
-                   "viFindNext(2) = 0x00000000 \"GPIB0::5::INSTR\"\n"
-                   "viFindNext(2) = 0xBFFF0011\n"
-                   "viClose(2) = 0x00000000\n"
-                   "viFindRsrc(1, \"*\") = 0xBFFF0010\n"
-                   "viParseRsrc(1, \"GPIB::17\") = 0x00000000 type=1 board=0\n"
-                   "viParseRsrcEx(1, \"gpib0::17::0\") = 0x00000000 type=1 board=0 class=\"INSTR\" "
+  EXPECT_EQ(untimed(read_file(trace_path())),
+            marked("viOpenDefaultRM() = 0x00000000 VI_SUCCESS rm=1\n"
+                   "viFindRsrc(1, \"?*::INSTR\") = 0x00000000 VI_SUCCESS list=2 count=2 \"GPIB0::17::INSTR\"\n"
+                   "viFindNext(2) = 0x00000000 VI_SUCCESS \"GPIB0::5::INSTR\"\n"
+                   "viFindNext(2) = 0xBFFF0011 VI_ERROR_RSRC_NFOUND\n"
+                   "viClose(2) = 0x00000000 VI_SUCCESS\n"
+                   "viFindRsrc(1, \"*\") = 0xBFFF0010 VI_ERROR_INV_EXPR\n"
+                   "viParseRsrc(1, \"GPIB::17\") = 0x00000000 VI_SUCCESS type=1 board=0\n"
+                   "viParseRsrcEx(1, \"gpib0::17::0\") = 0x00000000 VI_SUCCESS type=1 board=0 class=\"INSTR\" "
                    "name=\"GPIB0::17::0::INSTR\"\n"
-                   "viOpen(1, \"GPIB::17\", 0, 0) = 0x00000000 vi=3\n"
-                   "viGetAttribute(3, VI_ATTR_TMO_VALUE) = 0x00000000 2000\n"
-                   "viGetAttribute(3, VI_ATTR_RSRC_NAME) = 0x00000000 \"GPIB0::17::INSTR\"\n"
-                   "viSetAttribute(3, VI_ATTR_TERMCHAR_EN, 1) = 0x00000000\n"
-                   "viStatusDesc(3, 0xBFFF0015) = 0x00000000\n"
-                   "viDisableEvent(3, 0x3FFF7FFF, 65535) = 0x3FFF0003\n"
-                   "viDiscardEvents(3, 0x3FFF7FFF, 65535) = 0x3FFF0004\n"
-                   "viClose(0) = 0x3FFF0082\n"));
+                   "viOpen(1, \"GPIB::17\", 0, 0) = 0x00000000 VI_SUCCESS vi=3\n"
+                   "viGetAttribute(3, VI_ATTR_TMO_VALUE) = 0x00000000 VI_SUCCESS 2000\n"
+                   "viGetAttribute(3, VI_ATTR_RSRC_NAME) = 0x00000000 VI_SUCCESS \"GPIB0::17::INSTR\"\n"
+                   "viSetAttribute(3, VI_ATTR_TERMCHAR_EN, 1) = 0x00000000 VI_SUCCESS\n"
+                   "viStatusDesc(3, 0xBFFF0015) = 0x00000000 VI_SUCCESS\n"
+                   "viDisableEvent(3, 0x3FFF7FFF, 65535) = 0x3FFF0003 VI_SUCCESS_EVENT_DIS\n"
+                   "viDiscardEvents(3, 0x3FFF7FFF, 65535) = 0x3FFF0004 VI_SUCCESS_QUEUE_EMPTY\n"
+                   "viClose(0) = 0x3FFF0082 VI_WARN_NULL_OBJECT\n"));
 }
 
 } // namespace

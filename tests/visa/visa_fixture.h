@@ -18,7 +18,25 @@
 
 inline constexpr char test_resource[] = "GPIB0::17::INSTR";
 
-// Lines as this process marks them in a trace: its id and a blank first.
+// A trace as processes wrote it, without the times and the session lines:
+// "PID RECORD" lines. A line without the marks stays as it is.
+inline std::string untimed(const std::string& trace) {
+  std::string out;
+  std::istringstream in(trace);
+  for (std::string line; std::getline(in, line);) {
+    const size_t pid_end = line.find(' ');
+    const size_t time_end = pid_end == std::string::npos ? pid_end : line.find(' ', pid_end + 1);
+    const size_t duration_end = time_end == std::string::npos ? time_end : line.find(' ', time_end + 1);
+    if (duration_end == std::string::npos || line.find_first_not_of("0123456789") != pid_end) {
+      out += line + "\n";
+    } else if (line.compare(duration_end + 1, 8, "session ") != 0) {
+      out += line.substr(0, pid_end + 1) + line.substr(duration_end + 1) + "\n";
+    }
+  }
+  return out;
+}
+
+// Lines as this process marks them, untimed: its id and a blank first.
 inline std::string marked(const std::string& lines, pid_t pid = getpid()) {
   std::string out;
   for (size_t pos = 0; pos < lines.size();) {

@@ -133,7 +133,7 @@ public:
       return false;
     }
     std::string reason;
-    if (!config_.trace_path.empty() && !config_.trace.open(config_.trace_path, reason)) {
+    if (!config_.trace_path.empty() && !config_.trace.open(config_.trace_path, file_, reason)) {
       return fail_at(trace_line_, reason);
     }
     return true;

@@ -1,5 +1,6 @@
 // Finding and parsing resources: what a script asks before it opens one.
 #include "library.h"
+#include "replay.h"
 
 #include <cstring>
 
@@ -20,8 +21,12 @@ bool is_resource_manager(const session* s) { return s != nullptr && s->kind == s
 
 ViStatus viFindRsrc(ViSession sesn, ViConstString expr, ViPFindList vi, ViPUInt32 retCnt, ViChar desc[]) {
   try {
+    if (replay_on()) {
+      return replay_find_rsrc(sesn, expr, vi, retCnt, desc);
+    }
     library& l = lib();
     std::lock_guard guard(l.lock);
+    trace_line line;
     ViStatus status = VI_SUCCESS;
     std::vector<std::string> found;
     ViFindList list = VI_NULL;
@@ -62,15 +67,8 @@ ViStatus viFindRsrc(ViSession sesn, ViConstString expr, ViPFindList vi, ViPUInt3
         *vi = list;
       }
     }
-    trace_line line;
-    line.add("viFindRsrc(%u, ", static_cast<unsigned>(sesn));
-    line.add_text(expr);
-    line.add(") = ");
-    line.add_status(status);
-    if (status == VI_SUCCESS) {
-      line.add(" list=%u count=%u ", static_cast<unsigned>(list), static_cast<unsigned>(found.size()));
-      line.add_text(desc);
-    }
+    trace_find_rsrc(line.text(), sesn, expr, status, list, static_cast<ViUInt32>(found.size()),
+                    status == VI_SUCCESS ? desc : nullptr);
     l.config.trace.write(line);
     return status;
   } catch (...) {
@@ -80,8 +78,12 @@ ViStatus viFindRsrc(ViSession sesn, ViConstString expr, ViPFindList vi, ViPUInt3
 
 ViStatus viFindNext(ViFindList vi, ViChar desc[]) {
   try {
+    if (replay_on()) {
+      return replay_find_next(vi, desc);
+    }
     library& l = lib();
     std::lock_guard guard(l.lock);
+    trace_line line;
     session* s = l.find(vi);
     ViStatus status = VI_SUCCESS;
     if (s == nullptr || s->kind != session_kind::find_list) {
@@ -94,13 +96,7 @@ ViStatus viFindNext(ViFindList vi, ViChar desc[]) {
     } else {
       copy_out(desc, s->found[s->given++]);
     }
-    trace_line line;
-    line.add("viFindNext(%u) = ", static_cast<unsigned>(vi));
-    line.add_status(status);
-    if (status == VI_SUCCESS) {
-      line.add(" ");
-      line.add_text(desc);
-    }
+    trace_find_next(line.text(), vi, status, status == VI_SUCCESS ? desc : nullptr);
     l.config.trace.write(line);
     return status;
   } catch (...) {
@@ -116,6 +112,7 @@ ViStatus parse_call(const char* function, ViSession rm, ViConstRsrc name, ViPUIn
                     ViChar* rsrc_class, ViChar* expanded, ViChar* alias, bool extended) {
   library& l = lib();
   std::lock_guard guard(l.lock);
+  trace_line line;
   ViStatus status = VI_SUCCESS;
   std::optional<resource_name> parsed;
   if (!is_resource_manager(l.find(rm))) {
@@ -134,7 +131,6 @@ ViStatus parse_call(const char* function, ViSession rm, ViConstRsrc name, ViPUIn
       alias[0] = '\0'; // the stand-in knows no aliases
     }
   }
-  trace_line line;
   line.add("%s(%u, ", function, static_cast<unsigned>(rm));
   line.add_text(name);
   line.add(") = ");
@@ -154,6 +150,9 @@ ViStatus parse_call(const char* function, ViSession rm, ViConstRsrc name, ViPUIn
 
 ViStatus viParseRsrc(ViSession rmSesn, ViConstRsrc rsrcName, ViPUInt16 intfType, ViPUInt16 intfNum) {
   try {
+    if (replay_on()) {
+      return replay_other("viParseRsrc", rmSesn);
+    }
     return parse_call("viParseRsrc", rmSesn, rsrcName, intfType, intfNum, nullptr, nullptr, nullptr, false);
   } catch (...) {
     return VI_ERROR_SYSTEM_ERROR;
@@ -163,6 +162,9 @@ ViStatus viParseRsrc(ViSession rmSesn, ViConstRsrc rsrcName, ViPUInt16 intfType,
 ViStatus viParseRsrcEx(ViSession rmSesn, ViConstRsrc rsrcName, ViPUInt16 intfType, ViPUInt16 intfNum,
                        ViChar rsrcClass[], ViChar expandedUnaliasedName[], ViChar aliasIfExists[]) {
   try {
+    if (replay_on()) {
+      return replay_other("viParseRsrcEx", rmSesn);
+    }
     return parse_call("viParseRsrcEx", rmSesn, rsrcName, intfType, intfNum, rsrcClass, expandedUnaliasedName,
                       aliasIfExists, true);
   } catch (...) {

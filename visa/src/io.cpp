@@ -1,6 +1,7 @@
 // Session attributes and the bus: writes, reads and device clears. Nothing
 // on these paths allocates.
 #include "library.h"
+#include "replay.h"
 
 #include <sim.h>
 
@@ -20,36 +21,6 @@ const fault* meet_fault(instrument& inst, call which) {
 bool reach_bus(instrument& inst) {
   ++inst.transactions;
   return !inst.cable_set || inst.transactions <= inst.cable;
-}
-
-struct attribute_entry {
-  ViAttr attr;
-  const char* name;
-};
-
-constexpr attribute_entry attribute_names[] = {
-    {VI_ATTR_SEND_END_EN, "VI_ATTR_SEND_END_EN"},
-    {VI_ATTR_TMO_VALUE, "VI_ATTR_TMO_VALUE"},
-    {VI_ATTR_TERMCHAR, "VI_ATTR_TERMCHAR"},
-    {VI_ATTR_TERMCHAR_EN, "VI_ATTR_TERMCHAR_EN"},
-    {VI_ATTR_RSRC_NAME, "VI_ATTR_RSRC_NAME"},
-    {VI_ATTR_RSRC_CLASS, "VI_ATTR_RSRC_CLASS"},
-    {VI_ATTR_RSRC_LOCK_STATE, "VI_ATTR_RSRC_LOCK_STATE"},
-    {VI_ATTR_RM_SESSION, "VI_ATTR_RM_SESSION"},
-    {VI_ATTR_INTF_TYPE, "VI_ATTR_INTF_TYPE"},
-    {VI_ATTR_INTF_NUM, "VI_ATTR_INTF_NUM"},
-    {VI_ATTR_GPIB_PRIMARY_ADDR, "VI_ATTR_GPIB_PRIMARY_ADDR"},
-    {VI_ATTR_GPIB_SECONDARY_ADDR, "VI_ATTR_GPIB_SECONDARY_ADDR"},
-};
-
-void add_attribute(trace_line& line, ViAttr attr) {
-  for (const auto& entry : attribute_names) {
-    if (entry.attr == attr) {
-      line.add("%s", entry.name);
-      return;
-    }
-  }
-  line.add("0x%08X", static_cast<unsigned>(attr));
 }
 
 // The attributes an instrument session only shows.
@@ -223,14 +194,14 @@ bool take_to_termchar(const session& s, ViByte* buf, ViUInt32 room, ViUInt32& go
 
 ViStatus viSetAttribute(ViObject vi, ViAttr attr, ViAttrState value) {
   try {
+    if (replay_on()) {
+      return replay_set_attribute(vi, attr, value);
+    }
     library& l = lib();
     std::lock_guard guard(l.lock);
-    const ViStatus status = set_attribute(l.find(vi), attr, value);
     trace_line line;
-    line.add("viSetAttribute(%u, ", static_cast<unsigned>(vi));
-    add_attribute(line, attr);
-    line.add(", %llu) = ", static_cast<unsigned long long>(value));
-    line.add_status(status);
+    const ViStatus status = set_attribute(l.find(vi), attr, value);
+    trace_set_attribute(line.text(), vi, attr, value, status);
     l.config.trace.write(line);
     return status;
   } catch (...) {
@@ -240,8 +211,12 @@ ViStatus viSetAttribute(ViObject vi, ViAttr attr, ViAttrState value) {
 
 ViStatus viGetAttribute(ViObject vi, ViAttr attrName, void* attrValue) {
   try {
+    if (replay_on()) {
+      return replay_get_attribute(vi, attrName, attrValue);
+    }
     library& l = lib();
     std::lock_guard guard(l.lock);
+    trace_line line;
     attribute_value value = get_attribute(l.find(vi), attrName);
     if (value.status == VI_SUCCESS && attrValue == nullptr) {
       value.status = VI_ERROR_USER_BUF;
@@ -249,19 +224,8 @@ ViStatus viGetAttribute(ViObject vi, ViAttr attrName, void* attrValue) {
     if (value.status == VI_SUCCESS) {
       store(attrValue, value);
     }
-    trace_line line;
-    line.add("viGetAttribute(%u, ", static_cast<unsigned>(vi));
-    add_attribute(line, attrName);
-    line.add(") = ");
-    line.add_status(value.status);
-    if (value.status == VI_SUCCESS) {
-      if (value.text != nullptr) {
-        line.add(" ");
-        line.add_text(value.text->c_str());
-      } else {
-        line.add(" %llu", static_cast<unsigned long long>(value.number));
-      }
-    }
+    trace_get_attribute(line.text(), vi, attrName, value.status, value.text != nullptr ? value.text->c_str() : nullptr,
+                        value.number);
     l.config.trace.write(line);
     return value.status;
   } catch (...) {
@@ -271,8 +235,12 @@ ViStatus viGetAttribute(ViObject vi, ViAttr attrName, void* attrValue) {
 
 ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 count, ViPUInt32 ret_count) {
   try {
+    if (replay_on()) {
+      return replay_write(vi, buf, count, ret_count);
+    }
     library& l = lib();
     std::lock_guard guard(l.lock);
+    trace_line line;
     session* s = l.find(vi);
     ViUInt32 sent = 0;
     // END goes with the last byte; a write of no bytes has none to carry it.
@@ -294,18 +262,7 @@ ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 count, ViPUInt32 ret_cou
     if (!l.config.trace.on()) {
       return status; // no trace: spare the data's CRC
     }
-    trace_line line;
-    line.add("viWrite(%u, ", static_cast<unsigned>(vi));
-    if (buf == nullptr && count > 0) {
-      line.add("NULL");
-    } else {
-      line.add_data(buf, count);
-    }
-    line.add("%s, %u) = ", end ? " END" : "", static_cast<unsigned>(count));
-    line.add_status(status);
-    if (status >= VI_SUCCESS) {
-      line.add(" sent=%u", static_cast<unsigned>(sent));
-    }
+    trace_write(line.text(), vi, buf, count, end, status, sent);
     l.config.trace.write(line);
     return status;
   } catch (...) {
@@ -315,8 +272,12 @@ ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 count, ViPUInt32 ret_cou
 
 ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 count, ViPUInt32 ret_count) {
   try {
+    if (replay_on()) {
+      return replay_read(vi, buf, count, ret_count);
+    }
     library& l = lib();
     std::lock_guard guard(l.lock);
+    trace_line line;
     session* s = l.find(vi);
     ViUInt32 got = 0;
     bool end = false;
@@ -349,16 +310,7 @@ ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 count, ViPUInt32 ret_count) {
     if (ret_count != nullptr) {
       *ret_count = got;
     }
-    trace_line line;
-    line.add("viRead(%u, %u) = ", static_cast<unsigned>(vi), static_cast<unsigned>(count));
-    line.add_status(status);
-    if (status >= VI_SUCCESS) {
-      line.add(" ");
-      line.add_data(buf, got);
-      if (end) {
-        line.add(" END");
-      }
-    }
+    trace_read(line.text(), vi, count, status, buf, got);
     l.config.trace.write(line);
     return status;
   } catch (...) {
@@ -368,8 +320,12 @@ ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 count, ViPUInt32 ret_count) {
 
 ViStatus viClear(ViSession vi) {
   try {
+    if (replay_on()) {
+      return replay_clear(vi);
+    }
     library& l = lib();
     std::lock_guard guard(l.lock);
+    trace_line line;
     session* s = l.find(vi);
     ViStatus status = bus_session(s, &vi, 0);
     if (status == VI_SUCCESS) {
@@ -381,9 +337,7 @@ ViStatus viClear(ViSession vi) {
         sim_clear(s->inst->sim);
       }
     }
-    trace_line line;
-    line.add("viClear(%u) = ", static_cast<unsigned>(vi));
-    line.add_status(status);
+    trace_clear_call(line.text(), vi, status);
     l.config.trace.write(line);
     return status;
   } catch (...) {

@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include <trace.h>
+
 struct sim_instrument;
 
 namespace kesvisa {
@@ -61,49 +63,46 @@ struct instrument {
   ~instrument(); // destroys the simulated instrument
 };
 
-// One line of the trace, built on the stack: the per-call paths allocate
-// nothing.
+// One record of the trace, built on the stack (the per-call paths allocate
+// nothing), in the format of trace/trace.h. Made when the call starts, so
+// that its line tells how long the call took.
 class trace_line {
 public:
-  static constexpr size_t capacity = 1024; // with the newline and a terminating NUL
+  trace_line();
   [[gnu::format(printf, 2, 3)]] void add(const char* format, ...);
   void add_status(ViStatus status);
-  // Bytes as a quoted string, or as their count and CRC when long or binary.
-  void add_data(const uint8_t* data, size_t length);
   // A string argument: quoted and escaped, or NULL.
   void add_text(const char* text);
-  // Closes the line with its newline, cutting it short if need be.
-  void end();
-  const char* data() const { return buffer_; }
-  size_t size() const { return length_; }
+  trace_text& text() { return text_; }
+  int64_t started_us() const { return started_us_; }
 
 private:
-  void put(char c);
-  void put_escaped(uint8_t byte);
-  char buffer_[capacity]{};
-  size_t length_ = 0;
+  trace_text text_{};
+  int64_t started_us_;
 };
 
 class trace_file {
 public:
   trace_file() = default;
-  trace_file(trace_file&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  trace_file(trace_file&& other) noexcept : fd_(other.fd_), started_us_(other.started_us_) { other.fd_ = -1; }
   trace_file& operator=(trace_file&& other) noexcept;
   trace_file(const trace_file&) = delete;
   trace_file& operator=(const trace_file&) = delete;
   ~trace_file() { close(); }
 
-  // Opens the file for appending, creating it if need be: processes that
-  // share a trace never erase each other's lines.
-  bool open(const std::string& path, std::string& reason);
+  // Opens the file for appending, creating it if need be (processes that
+  // share a trace never erase each other's lines), and starts this
+  // process's session with a line naming the configuration.
+  bool open(const std::string& path, const std::string& config_path, std::string& reason);
   void close();
   bool on() const { return fd_ >= 0; }
-  // Writes the process's mark, the line and its newline in one write, so a
-  // killed run keeps it and lines of processes never interleave.
+  // Writes the line (process id, times, record, line feed) in one write, so
+  // a killed run keeps it and lines of processes never interleave.
   void write(trace_line& line);
 
 private:
   int fd_ = -1;
+  int64_t started_us_ = 0;
 };
 
 struct configuration {

@@ -1,6 +1,7 @@
 // The resource manager and the sessions: loading the configuration,
 // opening and closing.
 #include "library.h"
+#include "replay.h"
 
 #pragma GCC visibility push(default)
 #include "kesvisa.h"
@@ -66,8 +67,12 @@ using namespace kesvisa;
 
 ViStatus viOpenDefaultRM(ViPSession vi) {
   try {
+    if (replay_on()) {
+      return replay_open_default_rm(vi);
+    }
     library& l = lib();
     std::lock_guard guard(l.lock);
+    trace_line line;
     ensure_loaded(l);
     if (l.state == load_state::failed) {
       if (vi != nullptr) {
@@ -90,12 +95,7 @@ ViStatus viOpenDefaultRM(ViPSession vi) {
         *vi = l.rm;
       }
     }
-    trace_line line;
-    line.add("viOpenDefaultRM() = ");
-    line.add_status(status);
-    if (status >= VI_SUCCESS && vi != nullptr) {
-      line.add(" rm=%u", static_cast<unsigned>(*vi));
-    }
+    trace_open_default_rm(line.text(), status, vi != nullptr ? *vi : VI_NULL);
     l.config.trace.write(line);
     return status;
   } catch (...) {
@@ -105,8 +105,12 @@ ViStatus viOpenDefaultRM(ViPSession vi) {
 
 ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeout, ViPSession vi) {
   try {
+    if (replay_on()) {
+      return replay_open(sesn, name, mode, timeout, vi);
+    }
     library& l = lib();
     std::lock_guard guard(l.lock);
+    trace_line line;
     const session* rm = l.find(sesn);
     ViStatus status = VI_SUCCESS;
     if (rm == nullptr || rm->kind != session_kind::resource_manager) {
@@ -134,14 +138,7 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
         }
       }
     }
-    trace_line line;
-    line.add("viOpen(%u, ", static_cast<unsigned>(sesn));
-    line.add_text(name);
-    line.add(", %u, %u) = ", static_cast<unsigned>(mode), static_cast<unsigned>(timeout));
-    line.add_status(status);
-    if (status >= VI_SUCCESS && vi != nullptr) {
-      line.add(" vi=%u", static_cast<unsigned>(*vi));
-    }
+    trace_open(line.text(), sesn, name, mode, timeout, status, vi != nullptr ? *vi : VI_NULL);
     l.config.trace.write(line);
     return status;
   } catch (...) {
@@ -151,8 +148,12 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
 
 ViStatus viClose(ViObject vi) {
   try {
+    if (replay_on()) {
+      return replay_close(vi);
+    }
     library& l = lib();
     std::lock_guard guard(l.lock);
+    trace_line line;
     session* s = l.find(vi);
     ViStatus status = VI_SUCCESS;
     if (vi == VI_NULL) {
@@ -175,9 +176,7 @@ ViStatus viClose(ViObject vi) {
       l.sessions.erase(vi);
       l.rm = VI_NULL;
     }
-    trace_line line;
-    line.add("viClose(%u) = ", static_cast<unsigned>(vi));
-    line.add_status(status);
+    trace_close(line.text(), vi, status);
     l.config.trace.write(line);
     return status;
   } catch (...) {
@@ -192,6 +191,7 @@ namespace {
 ViStatus event_call(const char* function, ViSession vi, ViEventType event, ViUInt16 mechanism, ViStatus nothing_to_do) {
   library& l = lib();
   std::lock_guard guard(l.lock);
+  trace_line line;
   const session* s = l.find(vi);
   ViStatus status = nothing_to_do;
   const bool known_event = event == VI_ALL_ENABLED_EVENTS || event == VI_EVENT_SERVICE_REQ ||
@@ -204,7 +204,6 @@ ViStatus event_call(const char* function, ViSession vi, ViEventType event, ViUIn
   } else if (!known_mechanism) {
     status = VI_ERROR_INV_MECH;
   }
-  trace_line line;
   line.add("%s(%u, 0x%08X, %u) = ", function, static_cast<unsigned>(vi), static_cast<unsigned>(event),
            static_cast<unsigned>(mechanism));
   line.add_status(status);
@@ -216,6 +215,9 @@ ViStatus event_call(const char* function, ViSession vi, ViEventType event, ViUIn
 
 ViStatus viDisableEvent(ViSession vi, ViEventType eventType, ViUInt16 mechanism) {
   try {
+    if (replay_on()) {
+      return replay_other("viDisableEvent", vi);
+    }
     return event_call("viDisableEvent", vi, eventType, mechanism, VI_SUCCESS_EVENT_DIS);
   } catch (...) {
     return VI_ERROR_SYSTEM_ERROR;
@@ -224,6 +226,9 @@ ViStatus viDisableEvent(ViSession vi, ViEventType eventType, ViUInt16 mechanism)
 
 ViStatus viDiscardEvents(ViSession vi, ViEventType eventType, ViUInt16 mechanism) {
   try {
+    if (replay_on()) {
+      return replay_other("viDiscardEvents", vi);
+    }
     return event_call("viDiscardEvents", vi, eventType, mechanism, VI_SUCCESS_QUEUE_EMPTY);
   } catch (...) {
     return VI_ERROR_SYSTEM_ERROR;

@@ -1,5 +1,6 @@
 // Status values as the configuration writes them.
 #include "library.h"
+#include "replay.h"
 
 #include <charconv>
 #include <cstdio>
@@ -109,8 +110,12 @@ using namespace kesvisa;
 
 ViStatus viStatusDesc(ViObject vi, ViStatus status, ViChar desc[]) {
   try {
+    if (replay_on()) {
+      return replay_other("viStatusDesc", vi);
+    }
     library& l = lib();
     std::lock_guard guard(l.lock);
+    trace_line line;
     // Any session, even a closed one, may ask: the text depends on the
     // status only.
     ViStatus result = VI_SUCCESS;
@@ -122,7 +127,6 @@ ViStatus viStatusDesc(ViObject vi, ViStatus status, ViChar desc[]) {
       std::snprintf(desc, VI_FIND_BUFLEN, "Unknown status 0x%08X.", static_cast<unsigned>(status));
       result = VI_WARN_UNKNOWN_STATUS;
     }
-    trace_line line;
     line.add("viStatusDesc(%u, 0x%08X) = ", static_cast<unsigned>(vi), static_cast<unsigned>(status));
     line.add_status(result);
     l.config.trace.write(line);
