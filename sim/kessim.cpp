@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "files.h"
+#include "kessim_replay.h"
 #include "memory.h"
 #include "numbers.h"
 #include "platform.h"
@@ -31,9 +32,12 @@ const char usage_text[] = "usage: kessim create STATE [--mode N] [--app-mode N] 
                           "       kessim mode STATE N [--app-mode N]\n"
                           "       kessim reset STATE [--mode N] [--app-mode N] [--image FILE]\n"
                           "       kessim run CONFIG -- PROGRAM [ARGS...]\n"
+                          "       kessim replay TRACE [--session N] [--timing] -- PROGRAM [ARGS...]\n"
                           "modes: 0 BOOTROM, 1..3 application; exit status: 0 done, 1 failed,\n"
                           "2 usage, 3 (check) the flash holds no valid firmware; run: PROGRAM's status,\n"
-                          "or 1 no CONFIG or stand-in VISA library, 126 PROGRAM cannot run, 127 not found\n";
+                          "or 1 no CONFIG or stand-in VISA library, 126 PROGRAM cannot run, 127 not found;\n"
+                          "replay: PROGRAM's status when every call was the one recorded, 2 a bad TRACE\n"
+                          "(PROGRAM not started), 3 a call that differs or a recording not replayed to its end\n";
 
 int usage(const char* problem = nullptr) {
   if (problem != nullptr) {
@@ -273,6 +277,9 @@ int main(int argc, char** argv) {
   const char* path = argv[2];
   if (command == "run") {
     return do_run(argc, argv);
+  }
+  if (command == "replay") {
+    return replay_command(argc, argv, [](const char* problem) { return usage(problem); });
   }
   options o;
   if (command == "create" || command == "reset") {

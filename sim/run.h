@@ -25,3 +25,9 @@ bool run_point_loader(const std::string& library);
 // added when it has no extension). When it
 // cannot be started: the reason told, then run_not_found or run_cannot_run.
 int run_program(char** argv);
+
+// Runs argv with this environment as a child and returns its exit status
+// (128 + the signal that ended it), so that kessim can speak after it; the
+// interrupts that reach both wait for the child's end. When it cannot be
+// started: the reason told, then run_not_found or run_cannot_run.
+int run_child(char** argv);

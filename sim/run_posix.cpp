@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "run.h"
@@ -70,4 +72,29 @@ int run_program(char** argv) {
   const int e = errno;
   std::fprintf(stderr, "kessim: %s: %s\n", argv[0], std::strerror(e));
   return e == ENOENT ? run_not_found : run_cannot_run;
+}
+
+int run_child(char** argv) {
+  const pid_t child = ::fork();
+  if (child < 0) {
+    std::fprintf(stderr, "kessim: cannot start %s: %s\n", argv[0], std::strerror(errno));
+    return run_cannot_run;
+  }
+  if (child == 0) {
+    ::execvp(argv[0], argv);
+    const int e = errno;
+    std::fprintf(stderr, "kessim: %s: %s\n", argv[0], std::strerror(e));
+    std::_Exit(e == ENOENT ? run_not_found : run_cannot_run);
+  }
+  // An interrupt from the terminal reaches the program too, which decides
+  // how its run ends; kessim stays to tell how the replay went.
+  std::signal(SIGINT, SIG_IGN);
+  std::signal(SIGTERM, SIG_IGN);
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) {
+      return run_cannot_run;
+    }
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

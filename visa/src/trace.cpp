@@ -83,7 +83,9 @@ void trace_file::write(trace_line& line) {
   const bool session = line.text().length > 0 && std::strncmp(line.text().data, "session ", 8) == 0;
   trace_text out;
   // Asked for each line, so that a forked child marks its own.
-  trace_make_line(out, ksim::process_id(), now - started_us_, session ? -1 : now - line.started_us(), line.text());
+  // The time the call started, and how long it took.
+  trace_make_line(out, ksim::process_id(), line.started_us() - started_us_, session ? -1 : now - line.started_us(),
+                  line.text());
   // One write to a file opened for appending puts the whole line at its
   // end; a second write for a short one could land after another process's
   // line, so a short write (a full disk) loses the rest of the line, never
