@@ -111,11 +111,13 @@ typedef void* ViPAttrState;
 #define VI_ERROR_RSRC_BUSY ((ViStatus)0xBFFF0072)
 #define VI_ERROR_INV_PARAMETER ((ViStatus)0xBFFF0078)
 #define VI_ERROR_NIMPL_OPER ((ViStatus)0xBFFF0081)
+#define VI_ERROR_LIBRARY_NFOUND ((ViStatus)0xBFFF009E)
 #define VI_ERROR_CONN_LOST ((ViStatus)0xBFFF00A6)
 
 /* Attributes. */
 #define VI_ATTR_RSRC_CLASS ((ViAttr)0xBFFF0001)
 #define VI_ATTR_RSRC_NAME ((ViAttr)0xBFFF0002)
+#define VI_ATTR_RSRC_IMPL_VERSION ((ViAttr)0x3FFF0003)
 #define VI_ATTR_RSRC_LOCK_STATE ((ViAttr)0x3FFF0004)
 #define VI_ATTR_SEND_END_EN ((ViAttr)0x3FFF0016)
 #define VI_ATTR_TERMCHAR ((ViAttr)0x3FFF0018)
@@ -125,6 +127,9 @@ typedef void* ViPAttrState;
 #define VI_ATTR_INTF_TYPE ((ViAttr)0x3FFF0171)
 #define VI_ATTR_GPIB_PRIMARY_ADDR ((ViAttr)0x3FFF0172)
 #define VI_ATTR_GPIB_SECONDARY_ADDR ((ViAttr)0x3FFF0173)
+#define VI_ATTR_RSRC_SPEC_VERSION ((ViAttr)0x3FFF0170)
+#define VI_ATTR_RSRC_MANF_NAME ((ViAttr)0xBFFF0174)
+#define VI_ATTR_RSRC_MANF_ID ((ViAttr)0x3FFF0175)
 #define VI_ATTR_INTF_NUM ((ViAttr)0x3FFF0176)
 
 /* Interface types (VI_ATTR_INTF_TYPE, viParseRsrc). */
@@ -142,6 +147,8 @@ typedef void* ViPAttrState;
 #define VI_ALL_MECH 0xFFFF
 
 #define VI_NO_LOCK ((ViAccessMode)0)
+#define VI_EXCLUSIVE_LOCK ((ViAccessMode)1)
+#define VI_SHARED_LOCK ((ViAccessMode)2)
 #define VI_TMO_IMMEDIATE 0L
 #define VI_TMO_INFINITE 0xFFFFFFFFUL
 
