@@ -34,23 +34,26 @@ int main(int argc, char** argv) {
   platform_open_missing_streams();
   gpib_catch_interrupts();
   parse_options(argc, argv);
+  gpib_trace_start("kesload", argc, argv);
 
   // The image is checked whole before the instrument is touched. An
   // interrupt ends a read that stalls (a pipe), with nothing sent.
   fw_set_stop_fd(gpib_interrupt_fd());
   if (load_fw_file_reported(image_path) != fw_load_ok) {
+    gpib_trace_image(image_path, nullptr, 0);
     gpib_stop_if_interrupted();
-    return 1;
+    gpib_exit(1);
   }
+  gpib_trace_image(image_path, fw_get_buffer(), fw_get_size());
 
   // Not examined: without a resource manager the device clear fails next
   // and reports it.
   gpib_open(gpib_address, interface_name);
   gpib_set_timeout(io_timeout_seconds);
   gpib_clear();
-  sleep_ms(settle_after_clear_ms);
+  gpib_pause(settle_after_clear_ms);
 
   const int32_t status = run_update();
   gpib_close();
-  return status;
+  gpib_exit(status);
 }

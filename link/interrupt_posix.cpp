@@ -6,6 +6,9 @@
 // lost terminal (SIGHUP) never stops an update: what cannot be printed is
 // lost, and the exit status still tells the outcome.
 #include "link.h"
+#include "recorder.h"
+
+#include <atomic>
 
 #include <cerrno>
 #include <csignal>
@@ -16,6 +19,9 @@
 namespace {
 
 volatile std::sig_atomic_t interrupt_seen = 0;
+// Which signal came first, and when: a lock-free atomic, safe to set here.
+volatile std::sig_atomic_t interrupt_signal = 0;
+std::atomic<int64_t> interrupt_time{0};
 // The pipe the handler writes to, so that a pause in progress wakes at once
 // whichever thread the signal reaches.
 int wake_read = -1;
@@ -34,8 +40,12 @@ void set_action(int signal, void (*handler)(int)) {
   sigaction(signal, &action, nullptr);
 }
 
-void on_interrupt(int /*signal*/) {
+void on_interrupt(int signal) {
   const int saved = errno;
+  if (interrupt_seen == 0) {
+    interrupt_time = recorder_clock_us();
+    interrupt_signal = signal;
+  }
   interrupt_seen = 1;
   set_action(SIGINT, SIG_DFL);
   set_action(SIGTERM, SIG_DFL);
@@ -61,6 +71,15 @@ void gpib_catch_interrupts() {
 }
 
 bool gpib_interrupted() { return interrupt_seen != 0; }
+
+const char* gpib_interrupt_cause() {
+  if (interrupt_seen == 0) {
+    return nullptr;
+  }
+  return interrupt_signal == SIGTERM ? "SIGTERM" : "SIGINT";
+}
+
+int64_t gpib_interrupt_time_us() { return interrupt_time; }
 
 int gpib_interrupt_fd() { return wake_read; }
 

@@ -11,6 +11,7 @@
 // lost reader of standard output never stops an update: Windows has no
 // signal for it, the write just fails.
 #include "link.h"
+#include "recorder.h"
 
 #include <atomic>
 #include <windows.h>
@@ -18,6 +19,16 @@
 namespace {
 
 std::atomic<bool> interrupt_seen{false};
+// The first interrupt's name and time, for the recording.
+std::atomic<const char*> interrupt_cause{nullptr};
+std::atomic<int64_t> interrupt_time{0};
+
+void note_cause(const char* cause) {
+  const char* none = nullptr;
+  if (interrupt_cause.compare_exchange_strong(none, cause)) {
+    interrupt_time = recorder_clock_us();
+  }
+}
 // Set once, at the first interrupt, and never reset, so that a pause in
 // progress wakes at once and every later one returns at once.
 HANDLE wake = nullptr;
@@ -40,6 +51,7 @@ BOOL WINAPI on_console_event(DWORD event) {
   switch (event) {
   case CTRL_C_EVENT:
   case CTRL_BREAK_EVENT:
+    note_cause(event == CTRL_C_EVENT ? "CTRL_C_EVENT" : "CTRL_BREAK_EVENT");
     if (interrupt_seen.exchange(true)) {
       return FALSE; // the second: the next handler, Windows's own, ends the process
     }
@@ -48,6 +60,9 @@ BOOL WINAPI on_console_event(DWORD event) {
   case CTRL_CLOSE_EVENT:
   case CTRL_LOGOFF_EVENT:
   case CTRL_SHUTDOWN_EVENT:
+    note_cause(event == CTRL_CLOSE_EVENT    ? "CTRL_CLOSE_EVENT"
+               : event == CTRL_LOGOFF_EVENT ? "CTRL_LOGOFF_EVENT"
+                                            : "CTRL_SHUTDOWN_EVENT");
     stop_and_hold();
     return TRUE;
   default:
@@ -56,6 +71,9 @@ BOOL WINAPI on_console_event(DWORD event) {
 }
 
 LRESULT CALLBACK on_session_message(HWND window, UINT message, WPARAM w_param, LPARAM l_param) {
+  if (message == WM_QUERYENDSESSION || (message == WM_ENDSESSION && w_param != FALSE)) {
+    note_cause(message == WM_QUERYENDSESSION ? "WM_QUERYENDSESSION" : "WM_ENDSESSION");
+  }
   if (message == WM_QUERYENDSESSION) {
     // Shown by Windows while it waits; the session may then end.
     ShutdownBlockReasonCreate(window, L"kesload is stopping a firmware update at a safe point");
@@ -100,6 +118,10 @@ void gpib_catch_interrupts() {
 }
 
 bool gpib_interrupted() { return interrupt_seen; }
+
+const char* gpib_interrupt_cause() { return interrupt_seen ? interrupt_cause.load() : nullptr; }
+
+int64_t gpib_interrupt_time_us() { return interrupt_time; }
 
 // No descriptor: a wait watches the event.
 int gpib_interrupt_fd() { return -1; }

@@ -70,6 +70,22 @@ bool gpib_option_interface(const char* name);
 // The platform's pause; the one place the program waits on purpose. An
 // interrupt ends it early.
 void sleep_ms(uint32_t milliseconds);
+// The pause the phases take: sleep_ms, and its line in the recording.
+void gpib_pause(uint32_t milliseconds);
+
+// Recording (KESLOAD_TRACE, see the manual's TRACE section). When the
+// variable names a file, gpib_trace_start opens it for appending, or says
+// "Can't write the trace FILE: REASON" and ends the process with status 1;
+// unset, nothing is recorded and nothing costs. program names the program
+// in the session's first line, argc and argv are its command line (kept).
+void gpib_trace_start(const char* program, int argc, char** argv);
+// The image file the run checked, for the session's first line: image and
+// size when it was accepted, null when it was refused.
+void gpib_trace_image(const char* path, const uint8_t* image, uint32_t size);
+// Every end of the programs' runs: the recording's last line ("end STATUS")
+// and, when a line could not be written, "The trace FILE is incomplete:
+// REASON" on standard error; then the process ends with status.
+[[noreturn]] void gpib_exit(int status);
 
 // Interrupts: after gpib_catch_interrupts, SIGPIPE and SIGHUP are ignored,
 // and the first SIGINT or SIGTERM only marks the run as interrupted (a
@@ -82,6 +98,11 @@ void sleep_ms(uint32_t milliseconds);
 // has its reply read.
 void gpib_catch_interrupts();
 bool gpib_interrupted();
+// The first interrupt, for the recording: its name ("SIGINT", "SIGTERM",
+// "CTRL_C_EVENT", ...; null before one) and when it came, on the recording's
+// clock.
+const char* gpib_interrupt_cause();
+int64_t gpib_interrupt_time_us();
 // POSIX: a descriptor readable once an interrupt has come, for a read that
 // must not outlast one; -1 before gpib_catch_interrupts, and on Windows.
 int gpib_interrupt_fd();
@@ -117,6 +138,8 @@ int32_t gpib_probe_mode(const char* resource, uint32_t timeout_ms, uint32_t* mod
 const char* gpib_bind_visa(std::span<const char* const> names, std::span<void*> functions);
 // The path of the bound VISA library; null before gpib_bind_visa.
 const char* gpib_visa_library();
+// A function the bound library may lack (null then, and before binding).
+void* gpib_visa_symbol(const char* name);
 
 // What the platform gives the VISA binding (library_<platform>.cpp). All
 // text is UTF-8.

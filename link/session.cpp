@@ -1,11 +1,11 @@
 // The VISA session layer: the only file of the program that calls VISA.
 #include "link.h"
+#include "recorder.h"
 
 #include <visa.h>
 
 #include <array>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -30,10 +30,144 @@ constexpr std::array<const char*, 9> visa_function_names{"viOpenDefaultRM", "viO
 static_assert(sizeof(visa_functions) == visa_function_names.size() * sizeof(void (*)()), "one name a function");
 
 visa_functions visa{};
+// Optional: a library without it is still complete; without it the
+// recording asks the library nothing.
+decltype(&viGetAttribute) visa_get_attribute = nullptr;
 
 template <typename function> void take(function* pointer, void* address) {
   static_assert(sizeof(function) == sizeof address);
   std::memcpy(pointer, &address, sizeof address); // a library symbol's address, as the loader gives it
+}
+
+// Recording (KESLOAD_TRACE): the table holds these wrappers around the
+// library's own functions, each timing its call and writing the call's line
+// as it returns. Unset, the table is the library's functions themselves.
+visa_functions library{};
+decltype(&viGetAttribute) library_get_attribute = nullptr;
+trace_text record{}; // one thread records
+
+trace_text& fresh_record() {
+  trace_clear(record);
+  return record;
+}
+
+ViStatus record_get_attribute(ViObject vi, ViAttr attribute, void* value) {
+  const int64_t started = recorder_call_start();
+  const ViStatus status = library_get_attribute(vi, attribute, value);
+  const size_t width = trace_attribute_width(attribute);
+  std::array<char, 257> text{};
+  uint32_t number = 0;
+  if (status >= VI_SUCCESS && value != nullptr && trace_attribute_known(attribute)) {
+    if (width == 0) {
+      std::memcpy(text.data(), value, text.size() - 1); // VISA's strings take at most 256 bytes with their NUL
+    } else {
+      std::memcpy(&number, value, width); // little-endian, as both platforms are
+    }
+  }
+  const bool string = trace_attribute_known(attribute) && width == 0;
+  trace_get_attribute(fresh_record(), vi, attribute, status, string ? text.data() : nullptr, number);
+  recorder_call(started, record);
+  return status;
+}
+
+// Who made the bound library, and its version: asked right after the
+// resource manager opens, as ordinary calls of the recording.
+void ask_about_library(ViSession rm) {
+  if (library_get_attribute == nullptr) {
+    return;
+  }
+  std::array<ViChar, 256> maker{};
+  record_get_attribute(rm, VI_ATTR_RSRC_MANF_NAME, maker.data());
+  ViVersion version = 0;
+  record_get_attribute(rm, VI_ATTR_RSRC_IMPL_VERSION, &version);
+}
+
+ViStatus record_open_default_rm(ViPSession vi) {
+  const int64_t started = recorder_call_start();
+  const ViStatus status = library.open_default_rm(vi);
+  trace_open_default_rm(fresh_record(), status, vi != nullptr ? *vi : VI_NULL);
+  recorder_call(started, record);
+  if (status >= VI_SUCCESS && vi != nullptr) {
+    ask_about_library(*vi);
+  }
+  return status;
+}
+
+ViStatus record_open(ViSession rm, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeout, ViPSession vi) {
+  const int64_t started = recorder_call_start();
+  const ViStatus status = library.open(rm, name, mode, timeout, vi);
+  trace_open(fresh_record(), rm, name, mode, timeout, status, vi != nullptr ? *vi : VI_NULL);
+  recorder_call(started, record);
+  if (status >= VI_SUCCESS && vi != nullptr) {
+    recorder_set_send_end(*vi, true); // VISA's default on a new session
+  }
+  return status;
+}
+
+ViStatus record_close(ViObject vi) {
+  const int64_t started = recorder_call_start();
+  const ViStatus status = library.close(vi);
+  trace_close(fresh_record(), vi, status);
+  recorder_call(started, record);
+  return status;
+}
+
+ViStatus record_set_attribute(ViObject vi, ViAttr attribute, ViAttrState value) {
+  const int64_t started = recorder_call_start();
+  const ViStatus status = library.set_attribute(vi, attribute, value);
+  trace_set_attribute(fresh_record(), vi, attribute, value, status);
+  recorder_call(started, record);
+  if (status >= VI_SUCCESS && attribute == VI_ATTR_SEND_END_EN) {
+    recorder_set_send_end(vi, value != VI_FALSE);
+  }
+  return status;
+}
+
+ViStatus record_write(ViSession vi, ViConstBuf data, ViUInt32 count, ViPUInt32 sent) {
+  const int64_t started = recorder_call_start();
+  const bool end = recorder_send_end(vi) && count > 0;
+  const ViStatus status = library.write(vi, data, count, sent);
+  trace_write(fresh_record(), vi, data, count, end, status, sent != nullptr ? *sent : 0);
+  // A data block is shown by its CRC; where in the image it came from is
+  // what only the program knows.
+  if (const int64_t offset = recorder_image_offset(data, count); offset >= 0 && count > trace_write_text_max) {
+    trace_addf(record, " # image+0x%08llX", static_cast<unsigned long long>(offset));
+  }
+  recorder_call(started, record);
+  return status;
+}
+
+ViStatus record_read(ViSession vi, ViPBuf buffer, ViUInt32 room, ViPUInt32 count) {
+  const int64_t started = recorder_call_start();
+  const ViStatus status = library.read(vi, buffer, room, count);
+  trace_read(fresh_record(), vi, room, status, buffer, count != nullptr ? *count : 0);
+  recorder_call(started, record);
+  return status;
+}
+
+ViStatus record_clear(ViSession vi) {
+  const int64_t started = recorder_call_start();
+  const ViStatus status = library.clear(vi);
+  trace_clear_call(fresh_record(), vi, status);
+  recorder_call(started, record);
+  return status;
+}
+
+ViStatus record_find_rsrc(ViSession rm, ViConstString pattern, ViPFindList list, ViPUInt32 count, ViChar name[]) {
+  const int64_t started = recorder_call_start();
+  const ViStatus status = library.find_rsrc(rm, pattern, list, count, name);
+  trace_find_rsrc(fresh_record(), rm, pattern, status, list != nullptr ? *list : VI_NULL,
+                  count != nullptr ? *count : 0, name);
+  recorder_call(started, record);
+  return status;
+}
+
+ViStatus record_find_next(ViFindList list, ViChar name[]) {
+  const int64_t started = recorder_call_start();
+  const ViStatus status = library.find_next(list, name);
+  trace_find_next(fresh_record(), list, status, name);
+  recorder_call(started, record);
+  return status;
 }
 
 void bind_visa() {
@@ -41,7 +175,7 @@ void bind_visa() {
     return;
   }
   std::array<void*, visa_function_names.size()> found{};
-  gpib_bind_visa(visa_function_names, found);
+  const char* path = gpib_bind_visa(visa_function_names, found);
   take(&visa.open_default_rm, found[0]);
   take(&visa.open, found[1]);
   take(&visa.close, found[2]);
@@ -51,6 +185,18 @@ void bind_visa() {
   take(&visa.clear, found[6]);
   take(&visa.find_rsrc, found[7]);
   take(&visa.find_next, found[8]);
+  take(&visa_get_attribute, gpib_visa_symbol("viGetAttribute"));
+  if (!recorder_on()) {
+    return;
+  }
+  library = visa;
+  library_get_attribute = visa_get_attribute;
+  visa = {record_open_default_rm, record_open,  record_close,     record_set_attribute, record_write,
+          record_read,            record_clear, record_find_rsrc, record_find_next};
+  if (visa_get_attribute != nullptr) {
+    visa_get_attribute = record_get_attribute;
+  }
+  recorder_begin(path); // before the first call
 }
 
 ViSession rm_session = VI_NULL;
@@ -151,12 +297,12 @@ void gpib_stop_if_interrupted() {
   if (instrument_session != VI_NULL) {
     visa.close(instrument_session); // the exit status is 1 whatever the close says
   }
-  std::exit(1);
+  gpib_exit(1);
 }
 
 void gpib_fail(int32_t /*status*/) {
   // Whatever VISA said, the operator sees one exit status for a link failure.
-  std::exit(1);
+  gpib_exit(1);
 }
 
 // Search and probe: sessions of their own, every failure an answer.

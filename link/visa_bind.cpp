@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cstdio>
-#include <cstdlib>
 
 namespace {
 
@@ -22,6 +21,7 @@ size_t tried_count = 0;
 
 std::array<char, gpib_path_room> bound_path{};
 bool bound = false;
+void* bound_library = nullptr;
 
 struct wanted_functions {
   std::span<const char* const> names;
@@ -56,6 +56,7 @@ bool try_library(const char* candidate, void* context) {
   }
   platform_library_path(library, candidate, bound_path.data(), bound_path.size());
   bound = true; // kept for the life of the process
+  bound_library = library;
   return true;
 }
 
@@ -70,7 +71,7 @@ const char* gpib_bind_visa(std::span<const char* const> names, std::span<void*> 
   if (const char* named = platform_visa_override(); named != nullptr) {
     if (!try_library(named, &wanted)) {
       report_error("Can't use the VISA library in KESLOAD_VISA, %s: %s\n", named, tried[0].reason.data());
-      std::exit(1);
+      gpib_exit(1);
     }
   } else {
     platform_visa_search(try_library, &wanted);
@@ -80,10 +81,12 @@ const char* gpib_bind_visa(std::span<const char* const> names, std::span<void*> 
         report_error("  %s: %s\n", tried[i].candidate.data(), tried[i].reason.data());
       }
       report_error("Install the machine's VISA, or name its library (a path or a file name) in KESLOAD_VISA.\n");
-      std::exit(1);
+      gpib_exit(1);
     }
   }
   return bound_path.data();
 }
 
 const char* gpib_visa_library() { return bound ? bound_path.data() : nullptr; }
+
+void* gpib_visa_symbol(const char* name) { return bound ? platform_library_symbol(bound_library, name) : nullptr; }

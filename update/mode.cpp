@@ -29,7 +29,7 @@ int32_t enter_bootrom() {
   gpib_send(cmd_enter);
   gpib_opc();
   gpib_send(cmd_boot_bootrom);
-  sleep_ms(bootrom_switch_pause_ms);
+  gpib_pause(bootrom_switch_pause_ms);
   mode = get_operation_mode();
   if (mode != mode_bootrom) {
     report_error("Can't change operation mode to BOOTROM\n  operation mode is still %d\n", mode);

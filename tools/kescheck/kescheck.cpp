@@ -65,15 +65,20 @@ int main(int argc, char** argv) {
   if (errors > 0 || operands > 1 || (list && (address_given || operands > 0))) {
     usage();
   }
+  gpib_trace_start("kescheck", argc, argv);
   if (list) {
-    return list_instruments(interface_name);
+    gpib_exit(list_instruments(interface_name));
   }
 
   // The image is checked whole before the instrument is touched, so a
   // refused file sends nothing.
   const char* image_path = operands == 1 ? argv[optind] : nullptr;
-  if (image_path != nullptr && load_fw_file_reported(image_path) != fw_load_ok) {
-    return check_exit_failed;
+  if (image_path != nullptr) {
+    const bool loaded = load_fw_file_reported(image_path) == fw_load_ok;
+    gpib_trace_image(image_path, loaded ? fw_get_buffer() : nullptr, loaded ? fw_get_size() : 0);
+    if (!loaded) {
+      gpib_exit(check_exit_failed);
+    }
   }
-  return check_instrument(address, interface_name, image_path != nullptr, image_path);
+  gpib_exit(check_instrument(address, interface_name, image_path != nullptr, image_path));
 }
