@@ -29,6 +29,10 @@ struct session_found {
   size_t calls = 0;
   size_t last_required = 0; // the last call a replayed program must make
   bool ended = false;       // its end line is there
+  // A line of this session that cannot be read: where a full disk or a
+  // power cut ended the recording, when no line of the session follows it.
+  size_t broken_line = 0;
+  std::string broken_reason;
 };
 
 bool read_whole(const char* path, std::string& text) {
@@ -87,18 +91,36 @@ int read_sessions(const char* trace, const std::string& text, std::vector<sessio
     }
     trace_record record;
     const char* reason = nullptr;
-    if (!trace_parse(line, record, &reason)) {
-      return bad(trace, line_number, line_number == 1 ? std::string("not a trace: ") + reason
-                                                      : std::string("cannot read the line: ") + reason);
-    }
+    const bool read = trace_parse(line, record, &reason);
     size_t which = open_pid.size();
     for (size_t i = 0; i < open_pid.size(); ++i) {
       if (open_pid[i] == record.pid) {
         which = i;
       }
     }
+    if (!read) {
+      // Told at once, unless the line starts as one of a session's lines.
+      if (line_number == 1 || which == open_pid.size() || record.pid == 0) {
+        return bad(trace, line_number, line_number == 1 ? std::string("not a trace: ") + reason
+                                                        : std::string("cannot read the line: ") + reason);
+      }
+      session_found& s = sessions[open_session[which]];
+      if (s.broken_line == 0) {
+        s.broken_line = line_number;
+        s.broken_reason = reason;
+      }
+      continue;
+    }
+    if (record.kind != trace_kind::session && which < open_pid.size() &&
+        sessions[open_session[which]].broken_line != 0) {
+      const session_found& s = sessions[open_session[which]];
+      return bad(trace, s.broken_line, "cannot read the line: " + s.broken_reason);
+    }
     if (record.kind == trace_kind::session) {
-      sessions.push_back({line_number, record.pid, 0, 0, false});
+      session_found found;
+      found.line = line_number;
+      found.pid = record.pid;
+      sessions.push_back(found);
       if (which == open_pid.size()) {
         open_pid.push_back(record.pid);
         open_session.push_back(0);

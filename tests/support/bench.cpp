@@ -43,8 +43,21 @@ void bench::configure(const std::string& extra) const {
 running_program bench::start(const std::vector<std::string>& args, const launch_options& options,
                              const std::string& program) const {
   const std::vector<std::string> env = {"KESVISA_CONFIG=" + config, "KESLOAD_TEST_SLEEP_LOG=" + dir + "/sleeps",
-                                        "POSIXLY_CORRECT"};
+                                        "POSIXLY_CORRECT",
+                                        recording.empty() ? "KESLOAD_TRACE" : "KESLOAD_TRACE=" + recording};
   return start_program(program, args, env, dir, options);
+}
+
+program_run bench::replay(const std::string& trace, const std::vector<std::string>& args,
+                          const std::string& program) const {
+  std::vector<std::string> command = {"replay", trace, "--", program};
+  command.insert(command.end(), args.begin(), args.end());
+  // ASan's check that its runtime loads first does not allow for the
+  // library kessim preloads; it matters only in sanitizer builds.
+  return run_program(KESSIM_BIN, command,
+                     {"KESVISA_CONFIG", "KESLOAD_TRACE", "KESLOAD_TEST_SLEEP_LOG=" + dir + "/sleeps", "POSIXLY_CORRECT",
+                      "ASAN_OPTIONS=verify_asan_link_order=0"},
+                     dir);
 }
 
 program_run bench::run(const std::vector<std::string>& args, bool merged, const std::string& program) const {

@@ -17,6 +17,8 @@ struct bench {
   std::string trace;
   std::string image; // the new firmware image file
   std::vector<uint8_t> image_bytes;
+  // The runs record into this file (KESLOAD_TRACE) when it is set.
+  std::string recording;
 
   // Writes the stand-in's configuration: the instrument (new: in mode 2 with
   // an older firmware) plus the given extra lines, such as faults.
@@ -28,6 +30,11 @@ struct bench {
   // The same, started in the background.
   running_program start(const std::vector<std::string>& args = {"fw.bin"}, const launch_options& options = {},
                         const std::string& program = KESLOAD_FAST_BIN) const;
+
+  // Replays trace with kessim replay: program with args, against the
+  // recording instead of the instrument.
+  program_run replay(const std::string& trace, const std::vector<std::string>& args = {"fw.bin"},
+                     const std::string& program = KESLOAD_FAST_BIN) const;
 
   int32_t mode() const;
   // The flash from the firmware area's start, as long as the new image.
