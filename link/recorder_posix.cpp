@@ -53,16 +53,22 @@ intptr_t recorder_file_open(const char* path, char* reason, size_t room) {
 }
 
 bool recorder_file_append(intptr_t file, const char* data, size_t length, char* reason, size_t room) {
-  ssize_t n = 0;
-  do {
-    n = ::write(static_cast<int>(file), data, length);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) {
-    say(errno, reason, room);
-    return false;
+  // One write; a short one (the disk filled up under it) is followed by one
+  // more for the rest, which tells why.
+  for (int tries = 0; tries < 2 && length > 0; ++tries) {
+    ssize_t n = 0;
+    do {
+      n = ::write(static_cast<int>(file), data, length);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+      say(errno, reason, room);
+      return false;
+    }
+    data += n;
+    length -= static_cast<size_t>(n);
   }
-  if (static_cast<size_t>(n) < length) {
-    say(ENOSPC, reason, room); // what a short write to a file means
+  if (length > 0) {
+    say(ENOSPC, reason, room);
     return false;
   }
   return true;
