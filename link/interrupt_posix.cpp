@@ -16,6 +16,7 @@
 namespace {
 
 volatile std::sig_atomic_t interrupt_seen = 0;
+volatile std::sig_atomic_t end_at_once = 0;
 // The pipe the handler writes to, so that a pause in progress wakes at once
 // whichever thread the signal reaches.
 int wake_read = -1;
@@ -36,6 +37,10 @@ void set_action(int signal, void (*handler)(int)) {
 
 void on_interrupt(int /*signal*/) {
   const int saved = errno;
+  if (end_at_once != 0) {
+    [[maybe_unused]] const ssize_t ignored = write(STDERR_FILENO, gpib_interrupted_message, sizeof gpib_interrupted_message - 1);
+    _exit(1);
+  }
   interrupt_seen = 1;
   set_action(SIGINT, SIG_DFL);
   set_action(SIGTERM, SIG_DFL);
@@ -61,6 +66,8 @@ void gpib_catch_interrupts() {
 }
 
 bool gpib_interrupted() { return interrupt_seen != 0; }
+
+void gpib_interrupt_ends_at_once(bool on) { end_at_once = on ? 1 : 0; }
 
 int gpib_interrupt_fd() { return wake_read; }
 
