@@ -19,6 +19,7 @@
 namespace {
 
 volatile std::sig_atomic_t interrupt_seen = 0;
+volatile std::sig_atomic_t end_at_once = 0;
 // Which signal came first, and when: a lock-free atomic, safe to set here.
 volatile std::sig_atomic_t interrupt_signal = 0;
 std::atomic<int64_t> interrupt_time{0};
@@ -42,6 +43,10 @@ void set_action(int signal, void (*handler)(int)) {
 
 void on_interrupt(int signal) {
   const int saved = errno;
+  if (end_at_once != 0) {
+    [[maybe_unused]] const ssize_t ignored = write(STDERR_FILENO, gpib_interrupted_message, sizeof gpib_interrupted_message - 1);
+    _exit(1);
+  }
   if (interrupt_seen == 0) {
     interrupt_time = recorder_clock_us();
     interrupt_signal = signal;
@@ -80,6 +85,8 @@ const char* gpib_interrupt_cause() {
 }
 
 int64_t gpib_interrupt_time_us() { return interrupt_time; }
+
+void gpib_interrupt_ends_at_once(bool on) { end_at_once = on ? 1 : 0; }
 
 int gpib_interrupt_fd() { return wake_read; }
 

@@ -19,6 +19,7 @@
 namespace {
 
 std::atomic<bool> interrupt_seen{false};
+std::atomic<bool> end_at_once{false};
 // The first interrupt's name and time, for the recording.
 std::atomic<const char*> interrupt_cause{nullptr};
 std::atomic<int64_t> interrupt_time{0};
@@ -29,6 +30,7 @@ void note_cause(const char* cause) {
     interrupt_time = recorder_clock_us();
   }
 }
+
 // Set once, at the first interrupt, and never reset, so that a pause in
 // progress wakes at once and every later one returns at once.
 HANDLE wake = nullptr;
@@ -46,8 +48,21 @@ void stop_and_hold() {
   Sleep(INFINITE);
 }
 
+// Without the loader lock, which the main thread may hold while it loads
+// a library: TerminateProcess tells no library, ExitProcess would wait.
+void end_now() {
+  constexpr char message[] = "Interrupted: update not complete, run kesload again\r\n";
+  static_assert(sizeof message == sizeof gpib_interrupted_message + 1, "the same words");
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), message, sizeof message - 1, &written, nullptr);
+  TerminateProcess(GetCurrentProcess(), 1);
+}
+
 // Runs on a thread of its own, which Windows starts for each event.
 BOOL WINAPI on_console_event(DWORD event) {
+  if (end_at_once && event <= CTRL_SHUTDOWN_EVENT) {
+    end_now();
+  }
   switch (event) {
   case CTRL_C_EVENT:
   case CTRL_BREAK_EVENT:
@@ -118,6 +133,8 @@ void gpib_catch_interrupts() {
 }
 
 bool gpib_interrupted() { return interrupt_seen; }
+
+void gpib_interrupt_ends_at_once(bool on) { end_at_once = on; }
 
 const char* gpib_interrupt_cause() { return interrupt_seen ? interrupt_cause.load() : nullptr; }
 

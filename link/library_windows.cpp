@@ -71,7 +71,85 @@ void platform_visa_search(bool (*try_one)(const char* candidate, void* context),
   }
 }
 
-void* platform_library_load(const char* candidate, char* reason, size_t room) {
+namespace {
+
+// The machine a DLL was built for, from its PE header; 0 when the file is
+// no PE file (Windows then says what it is).
+WORD pe_machine(HANDLE file) {
+  IMAGE_DOS_HEADER dos{};
+  DWORD got = 0;
+  if (!ReadFile(file, &dos, sizeof dos, &got, nullptr) || got != sizeof dos || dos.e_magic != IMAGE_DOS_SIGNATURE ||
+      SetFilePointer(file, dos.e_lfanew, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+    return 0;
+  }
+  DWORD signature = 0;
+  IMAGE_FILE_HEADER header{};
+  if (!ReadFile(file, &signature, sizeof signature, &got, nullptr) || got != sizeof signature ||
+      signature != IMAGE_NT_SIGNATURE || !ReadFile(file, &header, sizeof header, &got, nullptr) ||
+      got != sizeof header) {
+    return 0;
+  }
+  return header.Machine;
+}
+
+// This program's own machine, from its own header in memory.
+WORD own_machine() {
+  const auto* base = reinterpret_cast<const unsigned char*>(GetModuleHandleW(nullptr));
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  return nt->FileHeader.Machine;
+}
+
+const char* machine_name(WORD machine) {
+  switch (machine) {
+  case IMAGE_FILE_MACHINE_I386:
+    return "x86, a 32-bit DLL";
+  case IMAGE_FILE_MACHINE_AMD64:
+    return "x64";
+  case IMAGE_FILE_MACHINE_ARM64:
+    return "arm64";
+  case IMAGE_FILE_MACHINE_ARMNT:
+    return "arm";
+  default:
+    return "unknown machine";
+  }
+}
+
+// What the file at name is, before the loader opens it: a folder, a device
+// or a pipe is no library, and a DLL for another machine is told as such.
+bool file_refused(const wchar_t* name, const char* candidate, char* reason, size_t room) {
+  HANDLE file = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME) {
+      std::snprintf(reason, room, "missing");
+    } else {
+      system_message(error, candidate, reason, room);
+    }
+    return true;
+  }
+  BY_HANDLE_FILE_INFORMATION information{};
+  const bool regular = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &information) &&
+                       (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  const WORD machine = regular ? pe_machine(file) : 0;
+  CloseHandle(file);
+  if (!regular) {
+    std::snprintf(reason, room, "not a regular file");
+    return true;
+  }
+  if (machine != 0 && machine != own_machine()) {
+    std::snprintf(reason, room, "built for another architecture (%s)", machine_name(machine));
+    return true;
+  }
+  return false;
+}
+
+} // namespace
+
+void* platform_library_load(const char* candidate, gpib_load_note* note) {
+  char* reason = note->reason.data();
+  const size_t room = note->reason.size();
   if (!platform_to_wide(candidate, wide_name.data(), wide_name.size())) {
     std::snprintf(reason, room, "missing");
     return nullptr;
@@ -87,12 +165,14 @@ void* platform_library_load(const char* candidate, char* reason, size_t room) {
       name = wide_path.data();
       flags = LOAD_WITH_ALTERED_SEARCH_PATH;
     }
-    if (GetFileAttributesW(name) == INVALID_FILE_ATTRIBUTES) {
-      const DWORD error = GetLastError();
-      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-        std::snprintf(reason, room, "missing");
-        return nullptr;
-      }
+    const int n = std::snprintf(note->path.data(), note->path.size(), "%s", candidate);
+    note->path_too_long = n < 0 || static_cast<size_t>(n) >= note->path.size();
+    if (file_refused(name, candidate, reason, room)) {
+      return nullptr;
+    }
+    if (note->path_too_long) {
+      std::snprintf(reason, room, "%s", gpib_path_too_long);
+      return nullptr;
     }
   }
   // No dialog box for a library that cannot be loaded: the refusal is
@@ -103,6 +183,11 @@ void* platform_library_load(const char* candidate, char* reason, size_t room) {
   const DWORD error = GetLastError();
   SetThreadErrorMode(old_mode, nullptr);
   if (library != nullptr) {
+    // The file Windows took, as it names it.
+    const DWORD length = GetModuleFileNameW(library, wide_path.data(), static_cast<DWORD>(wide_path.size()));
+    if (length > 0 && length < wide_path.size()) {
+      note->path_too_long = !platform_from_wide(wide_path.data(), note->path.data(), note->path.size());
+    }
     return library;
   }
   // The same error tells a library that is not there and one that needs
@@ -127,11 +212,3 @@ void* platform_library_symbol(void* library, const char* name) {
 }
 
 void platform_library_unload(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
-
-void platform_library_path(void* library, const char* candidate, char* path, size_t room) {
-  const DWORD length =
-      GetModuleFileNameW(static_cast<HMODULE>(library), wide_path.data(), static_cast<DWORD>(wide_path.size()));
-  if (length == 0 || length >= wide_path.size() || !platform_from_wide(wide_path.data(), path, room)) {
-    std::snprintf(path, room, "%s", candidate);
-  }
-}

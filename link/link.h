@@ -3,6 +3,7 @@
 // comes back from here: it is reported and ends the process with status 1.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -15,7 +16,10 @@ enum : int32_t {
 };
 
 // Session layer. The machine's VISA library is bound when the layer is first
-// used, before anything is sent (see gpib_bind_visa below).
+// used, before anything is sent (see gpib_bind_visa below). gpib_open takes
+// the instrument with an exclusive lock, held until the session is closed or
+// the process ends, so that no second program can interleave its commands
+// with an update.
 int32_t gpib_open(int32_t address, const char* interface_name);
 int32_t gpib_close();
 int32_t gpib_write(const uint8_t* data, uint32_t length, uint32_t* written, int32_t end_flag);
@@ -23,6 +27,21 @@ int32_t gpib_read(uint8_t* buffer, uint32_t max, uint32_t* count);
 int32_t gpib_set_timeout(int32_t seconds);
 int32_t gpib_clear();
 [[noreturn]] void gpib_fail(int32_t status);
+
+// The resource string gpib_open opens: "NAME::ADDRESS::INSTR", GPIB0 when no
+// name is given. False when it does not fit the room.
+bool gpib_resource_name(int32_t address, const char* interface_name, std::span<char, gpib_resource_size> resource);
+
+// For programs that look without changing anything (kescheck): gpib_open
+// then takes no lock, so an update that holds the instrument is neither held
+// up nor disturbed, and a call that VISA refuses because another program
+// holds the lock calls in_use (the program's own report of it) instead of
+// the link's message; the run then ends with status 1 as for every failure.
+void gpib_look_without_lock(void (*in_use)());
+
+// The path of the machine's VISA library, bound now if it was not yet (the
+// process ends with the binding's message when none can be used).
+const char* gpib_visa();
 
 // The two commands the helpers send themselves.
 inline constexpr char gpib_cmd_opc[] = "*OPC?\n";
@@ -111,6 +130,11 @@ int gpib_interrupt_fd();
 void gpib_wait_for_interrupt(uint32_t milliseconds);
 // Ends the run as above when an interrupt has come; returns otherwise.
 void gpib_stop_if_interrupted();
+// While on, an interrupt ends the process at once with the same message:
+// nothing has been sent yet, and a wait that is not ours (the loader
+// opening a library) must not outlast it.
+void gpib_interrupt_ends_at_once(bool on);
+inline constexpr char gpib_interrupted_message[] = "Interrupted: update not complete, run kesload again\n";
 
 // Instrument search and probe, for programs that look at instruments without
 // changing them. Unlike the session above they never end the process and
@@ -122,39 +146,85 @@ enum : int32_t { gpib_find_room = 256 }; // the longest resource name VISA hands
 // none match), or -1 when VISA could not search at all.
 int32_t gpib_find(const char* pattern, void (*found)(const char* resource, void* context), void* context);
 
-// Opens resource in a session of its own, sends the mode query with END,
-// waits up to timeout_ms for one reply and closes the session. 0 with the
-// reply's number in *mode when it answered; 1 when it could not be opened,
-// the query failed, or the reply was missing, empty or not one number.
+// Opens resource in a session of its own without a lock, sends the mode
+// query with END, waits up to timeout_ms for one reply and closes the
+// session. 0 with the reply's number in *mode when it answered; 1 when it
+// could not be opened, the query failed, or the reply was missing, empty or
+// not one number; 2 when VISA refused a call because another program holds
+// the instrument's lock.
 int32_t gpib_probe_mode(const char* resource, uint32_t timeout_ms, uint32_t* mode);
+// Both of these (and gpib_open) need the resource manager: when VISA cannot
+// open it, they say so with its status and end the process with status 1.
+
+// What the machine's VISA libraries are, for a report a technician can send
+// (kescheck -V): every library the binding would consider, in its order
+// (KESLOAD_VISA's last when it is set), each with what became of it.
+struct gpib_library_seen {
+  const char* name;    // as the search or KESLOAD_VISA gives it
+  const char* path;    // the file it became, or null when no file was loaded
+  const char* outcome; // "used", "complete", or why it cannot be used
+  bool named;          // KESLOAD_VISA's
+  bool used;           // the one the programs bind
+  bool loaded;         // loaded whole: the rest below was asked
+  // For a library that was loaded whole: its maker and versions as it tells
+  // them on its resource manager (empty and 0 when it does not), and the
+  // status of opening that resource manager.
+  const char* maker;
+  uint32_t implementation_version;
+  uint32_t specification_version;
+  int32_t resource_manager_status;
+};
+// Hands each library to seen; returns 1 when the one the programs would use
+// opens its resource manager, else 0. The search for interfaces (gpib_find)
+// then goes through that library.
+int32_t gpib_survey_visa(void (*seen)(const gpib_library_seen* library, void* context), void* context);
 
 // The machine's VISA, bound at run time: the library KESLOAD_VISA names (a
 // path or a library name) and only that one when it is set, otherwise the
 // first complete library of the platform's search. A library that lacks one
-// of the functions is passed over, so none is ever used halfway. Fills
-// functions[i] with the address of names[i] and returns the library's path;
-// when no library can be used, says what was tried and why, and ends the
-// process with status 1.
-const char* gpib_bind_visa(std::span<const char* const> names, std::span<void*> functions);
+// of the first `required` functions is passed over, so none is ever used
+// halfway; the others are optional (null when the library lacks them).
+// Fills functions[i] with the address of names[i] and returns the library's
+// path; when no library can be used, says what was tried and why, and ends
+// the process with status 1. An interrupt while the library is being found
+// and loaded ends the process at once: nothing has been sent.
+const char* gpib_bind_visa(std::span<const char* const> names, size_t required, std::span<void*> functions);
 // The path of the bound VISA library; null before gpib_bind_visa.
 const char* gpib_visa_library();
-// A function the bound library may lack (null then, and before binding).
-void* gpib_visa_symbol(const char* name);
+// The same search, for a report: every candidate is loaded when it can be
+// and handed to visit with its functions (null when it was not loaded); the
+// one the binding chooses stays bound, the others are unloaded afterwards.
+// With KESLOAD_VISA set, its library comes last.
+void gpib_survey_libraries(std::span<const char* const> names, size_t required, std::span<void*> functions,
+                           void (*visit)(gpib_library_seen* library, void* context), void* context);
+
+// Text for a report or a message with every control character shown
+// escaped ("\n", "\x1B"), so that a name cannot add lines of its own; cut
+// to the room.
+const char* gpib_printable(const char* text, std::span<char> room);
 
 // What the platform gives the VISA binding (library_<platform>.cpp). All
 // text is UTF-8.
 enum : size_t { gpib_path_room = 1024, gpib_reason_room = 256 };
+inline constexpr char gpib_path_too_long[] = "path longer than 1023 characters";
 // The library KESLOAD_VISA names, or null when it is unset or empty.
 const char* platform_visa_override();
 // Hands each place the platform's VISA libraries are found to try_one, in
 // search order, until it returns true. A candidate is a path, or a bare name
 // for the platform's own search.
 void platform_visa_search(bool (*try_one)(const char* candidate, void* context), void* context);
-// Loads candidate with all its symbols resolved now; null on failure, with
-// why in reason: "missing" when there is no such library, otherwise the
-// loader's own words.
-void* platform_library_load(const char* candidate, char* reason, size_t room);
+// What loading a candidate found out.
+struct gpib_load_note {
+  std::array<char, gpib_reason_room> reason; // why it was refused
+  std::array<char, gpib_path_room> path;     // the file it is or would be; empty when none is known
+  bool path_too_long;                        // that file's path did not fit
+};
+// Loads candidate with all its symbols resolved now; null when it is
+// refused, with why in note->reason: "missing" when nothing by that name
+// exists, "not a regular file", "built for another architecture (NAME)",
+// the system's words for a file that cannot be read, otherwise "not
+// loadable (the loader's words)". A FIFO or a device is never handed to the
+// loader.
+void* platform_library_load(const char* candidate, gpib_load_note* note);
 void* platform_library_symbol(void* library, const char* name);
 void platform_library_unload(void* library);
-// Where the loaded library lies; candidate itself when that can't be told.
-void platform_library_path(void* library, const char* candidate, char* path, size_t room);

@@ -22,17 +22,17 @@ struct visa_functions {
   decltype(&viClear) clear;
   decltype(&viFindRsrc) find_rsrc;
   decltype(&viFindNext) find_next;
+  // Optional: only for reports of what the library is.
+  decltype(&viGetAttribute) get_attribute;
 };
-// By name, in the order of the members above.
-constexpr std::array<const char*, 9> visa_function_names{"viOpenDefaultRM", "viOpen",  "viClose",
-                                                         "viSetAttribute",  "viWrite", "viRead",
-                                                         "viClear",         "viFindRsrc", "viFindNext"};
+// By name, in the order of the members above; the first nine are required.
+constexpr std::array<const char*, 10> visa_function_names{
+    "viOpenDefaultRM", "viOpen",     "viClose",    "viSetAttribute", "viWrite",
+    "viRead",          "viClear",    "viFindRsrc", "viFindNext",     "viGetAttribute"};
+constexpr size_t visa_required = 9;
 static_assert(sizeof(visa_functions) == visa_function_names.size() * sizeof(void (*)()), "one name a function");
 
 visa_functions visa{};
-// Optional: a library without it is still complete; without it the
-// recording asks the library nothing.
-decltype(&viGetAttribute) visa_get_attribute = nullptr;
 
 template <typename function> void take(function* pointer, void* address) {
   static_assert(sizeof(function) == sizeof address);
@@ -43,7 +43,6 @@ template <typename function> void take(function* pointer, void* address) {
 // library's own functions, each timing its call and writing the call's line
 // as it returns. Unset, the table is the library's functions themselves.
 visa_functions library{};
-decltype(&viGetAttribute) library_get_attribute = nullptr;
 trace_text record{}; // one thread records
 
 trace_text& fresh_record() {
@@ -53,7 +52,7 @@ trace_text& fresh_record() {
 
 ViStatus record_get_attribute(ViObject vi, ViAttr attribute, void* value) {
   const int64_t started = recorder_call_start();
-  const ViStatus status = library_get_attribute(vi, attribute, value);
+  const ViStatus status = library.get_attribute(vi, attribute, value);
   const size_t width = trace_attribute_width(attribute);
   std::array<char, 257> text{};
   uint32_t number = 0;
@@ -73,7 +72,7 @@ ViStatus record_get_attribute(ViObject vi, ViAttr attribute, void* value) {
 // Who made the bound library, and its version: asked right after the
 // resource manager opens, as ordinary calls of the recording.
 void ask_about_library(ViSession rm) {
-  if (library_get_attribute == nullptr) {
+  if (library.get_attribute == nullptr) {
     return;
   }
   std::array<ViChar, 256> maker{};
@@ -170,69 +169,128 @@ ViStatus record_find_next(ViFindList list, ViChar name[]) {
   return status;
 }
 
+void take_all(visa_functions* table, std::span<void* const, visa_function_names.size()> found) {
+  take(&table->open_default_rm, found[0]);
+  take(&table->open, found[1]);
+  take(&table->close, found[2]);
+  take(&table->set_attribute, found[3]);
+  take(&table->write, found[4]);
+  take(&table->read, found[5]);
+  take(&table->clear, found[6]);
+  take(&table->find_rsrc, found[7]);
+  take(&table->find_next, found[8]);
+  take(&table->get_attribute, found[9]);
+}
+
+// With KESLOAD_TRACE set, the bound table's functions are wrapped, and the
+// session's first line is written before the first call.
+void record_calls(const char* path) {
+  if (!recorder_on() || visa.open_default_rm == record_open_default_rm) {
+    return;
+  }
+  library = visa;
+  visa = {record_open_default_rm,
+          record_open,
+          record_close,
+          record_set_attribute,
+          record_write,
+          record_read,
+          record_clear,
+          record_find_rsrc,
+          record_find_next,
+          library.get_attribute != nullptr ? record_get_attribute : nullptr};
+  recorder_begin(path);
+}
+
 void bind_visa() {
   if (visa.open_default_rm != nullptr) {
     return;
   }
   std::array<void*, visa_function_names.size()> found{};
-  const char* path = gpib_bind_visa(visa_function_names, found);
-  take(&visa.open_default_rm, found[0]);
-  take(&visa.open, found[1]);
-  take(&visa.close, found[2]);
-  take(&visa.set_attribute, found[3]);
-  take(&visa.write, found[4]);
-  take(&visa.read, found[5]);
-  take(&visa.clear, found[6]);
-  take(&visa.find_rsrc, found[7]);
-  take(&visa.find_next, found[8]);
-  take(&visa_get_attribute, gpib_visa_symbol("viGetAttribute"));
-  if (!recorder_on()) {
-    return;
-  }
-  library = visa;
-  library_get_attribute = visa_get_attribute;
-  visa = {record_open_default_rm, record_open,  record_close,     record_set_attribute, record_write,
-          record_read,            record_clear, record_find_rsrc, record_find_next};
-  if (visa_get_attribute != nullptr) {
-    visa_get_attribute = record_get_attribute;
-  }
-  recorder_begin(path); // before the first call
+  const char* path = gpib_bind_visa(visa_function_names, visa_required, found);
+  take_all(&visa, found);
+  record_calls(path);
 }
 
 ViSession rm_session = VI_NULL;
 ViSession instrument_session = VI_NULL;
+// Set by programs that only look: no lock, and a lock refusal is theirs to report.
+void (*look_only_in_use)() = nullptr;
 
 void set_send_end(bool on) {
   // Attribute settings are not judged: a failure shows in the write that follows.
   visa.set_attribute(instrument_session, VI_ATTR_SEND_END_EN, on ? VI_TRUE : VI_FALSE);
 }
 
+// A resource manager that cannot be opened is a VISA that cannot work (a
+// half-installed one says VI_ERROR_LIBRARY_NFOUND): nothing else is called.
+void open_resource_manager() {
+  bind_visa();
+  const ViStatus status = visa.open_default_rm(&rm_session);
+  if (status < VI_SUCCESS) {
+    rm_session = VI_NULL;
+    report_error("viOpenDefaultRM: can't open the VISA resource manager, status 0x%08X\n",
+                 static_cast<unsigned>(static_cast<uint32_t>(status)));
+    gpib_fail(status);
+  }
+}
+
+// A failed call's end: the link's message, or for a program that only looks
+// and finds the instrument locked by another, that program's own report.
+[[noreturn]] void fail_call(const char* message, ViStatus status) {
+  if (status == VI_ERROR_RSRC_LOCKED && look_only_in_use != nullptr) {
+    look_only_in_use();
+  } else {
+    report_error("%s", message);
+  }
+  gpib_fail(status);
+}
+
 } // namespace
+
+bool gpib_resource_name(int32_t address, const char* interface_name, std::span<char, gpib_resource_size> resource) {
+  const bool named = interface_name != nullptr && interface_name[0] != '\0';
+  const int length = named ? std::snprintf(resource.data(), resource.size(), "%s::%d::INSTR", interface_name, address)
+                           : std::snprintf(resource.data(), resource.size(), "GPIB0::%d::INSTR", address);
+  return length >= 0 && static_cast<size_t>(length) < resource.size();
+}
+
+void gpib_look_without_lock(void (*in_use)()) { look_only_in_use = in_use; }
+
+const char* gpib_visa() {
+  bind_visa();
+  return gpib_visa_library();
+}
 
 int32_t gpib_open(int32_t address, const char* interface_name) {
   if (address < 0 || address > gpib_address_max) {
     return 2;
   }
   gpib_stop_if_interrupted();
-  bind_visa();
-  if (visa.open_default_rm(&rm_session) < VI_SUCCESS) {
-    return 2;
-  }
   std::array<char, gpib_resource_size> resource{};
-  const bool named = interface_name != nullptr && interface_name[0] != '\0';
-  const int length = named ? std::snprintf(resource.data(), resource.size(), "%s::%d::INSTR", interface_name, address)
-                           : std::snprintf(resource.data(), resource.size(), "GPIB0::%d::INSTR", address);
-  if (length < 0 || static_cast<size_t>(length) >= resource.size()) {
+  if (!gpib_resource_name(address, interface_name, resource)) {
     return 2; // a truncated name would open some other resource
   }
-  const ViStatus status = visa.open(rm_session, resource.data(), VI_NO_LOCK, 0, &instrument_session);
+  open_resource_manager();
+  // The lock keeps a second updater off the instrument until this session
+  // closes or the process ends; 0: a held lock is refused at once.
+  const ViAccessMode access = look_only_in_use != nullptr ? VI_NO_LOCK : VI_EXCLUSIVE_LOCK;
+  const ViStatus status = visa.open(rm_session, resource.data(), access, 0, &instrument_session);
   if (status >= VI_SUCCESS) {
     set_send_end(false);
     return 0;
   }
   visa.close(rm_session);
+  rm_session = VI_NULL;
   instrument_session = VI_NULL;
-  report_error("viOpen: can't open device %s\n", resource.data());
+  if (status == VI_ERROR_RSRC_LOCKED && look_only_in_use != nullptr) {
+    fail_call("", status);
+  }
+  if (status == VI_ERROR_RSRC_LOCKED) {
+    report_error("viOpen: %s is in use by another program\n", resource.data());
+  } else {
+    report_error("viOpen: can't open device %s\n", resource.data());
+  }
   gpib_fail(2);
 }
 
@@ -253,8 +311,7 @@ int32_t gpib_write(const uint8_t* data, uint32_t length, uint32_t* written, int3
   const ViStatus status = visa.write(instrument_session, data, length, &sent);
   set_send_end(false);
   if (status != VI_SUCCESS) {
-    report_error("viWrite: timeout\n");
-    gpib_fail(status);
+    fail_call("viWrite: timeout\n", status);
   }
   *written = sent;
   return 0;
@@ -265,8 +322,7 @@ int32_t gpib_read(uint8_t* buffer, uint32_t max, uint32_t* count) {
   ViUInt32 received = 0;
   const ViStatus status = visa.read(instrument_session, buffer, max, &received);
   if (status != VI_SUCCESS) {
-    report_error("viRead: timeout\n");
-    gpib_fail(status);
+    fail_call("viRead: timeout\n", status);
   }
   *count = received;
   return 0;
@@ -283,8 +339,7 @@ int32_t gpib_clear() {
   bind_visa();
   const ViStatus status = visa.clear(instrument_session);
   if (status != VI_SUCCESS) {
-    report_error("viClear: timeout\n");
-    gpib_fail(status);
+    fail_call("viClear: timeout\n", status);
   }
   return 0;
 }
@@ -293,7 +348,7 @@ void gpib_stop_if_interrupted() {
   if (!gpib_interrupted()) {
     return;
   }
-  report_error("Interrupted: update not complete, run kesload again\n");
+  report_error("%s", gpib_interrupted_message);
   if (instrument_session != VI_NULL) {
     visa.close(instrument_session); // the exit status is 1 whatever the close says
   }
@@ -305,27 +360,19 @@ void gpib_fail(int32_t /*status*/) {
   gpib_exit(1);
 }
 
-// Search and probe: sessions of their own, every failure an answer.
-
-namespace {
+// Search and probe: sessions of their own, every failure an answer but a
+// resource manager that cannot be opened.
 
 static_assert(gpib_find_room >= VI_FIND_BUFLEN, "a found name must fit");
 
-bool have_resource_manager() {
-  bind_visa();
-  return rm_session != VI_NULL || visa.open_default_rm(&rm_session) >= VI_SUCCESS;
-}
+namespace {
 
-} // namespace
-
-int32_t gpib_find(const char* pattern, void (*found)(const char* resource, void* context), void* context) {
-  if (pattern == nullptr || found == nullptr || !have_resource_manager()) {
-    return -1;
-  }
+int32_t find_with(const visa_functions& table, ViSession rm, const char* pattern,
+                  void (*found)(const char* resource, void* context), void* context) {
   std::array<ViChar, gpib_find_room> name{};
   ViFindList list = VI_NULL;
   ViUInt32 count = 0;
-  const ViStatus status = visa.find_rsrc(rm_session, pattern, &list, &count, name.data());
+  const ViStatus status = table.find_rsrc(rm, pattern, &list, &count, name.data());
   if (status == VI_ERROR_RSRC_NFOUND) {
     return 0;
   }
@@ -335,21 +382,36 @@ int32_t gpib_find(const char* pattern, void (*found)(const char* resource, void*
   // The first name comes with the search; count says how many follow it.
   int32_t listed = 0;
   for (ViUInt32 i = 0; i < count; ++i) {
-    if (i > 0 && visa.find_next(list, name.data()) < VI_SUCCESS) {
+    if (i > 0 && table.find_next(list, name.data()) < VI_SUCCESS) {
       break;
     }
     name.back() = '\0'; // never trust a name to be terminated
     found(name.data(), context);
     ++listed;
   }
-  visa.close(list);
+  table.close(list);
   return listed;
+}
+
+} // namespace
+
+int32_t gpib_find(const char* pattern, void (*found)(const char* resource, void* context), void* context) {
+  if (pattern == nullptr || found == nullptr) {
+    return -1;
+  }
+  if (rm_session == VI_NULL) {
+    open_resource_manager();
+  }
+  return find_with(visa, rm_session, pattern, found, context);
 }
 
 int32_t gpib_probe_mode(const char* resource, uint32_t timeout_ms, uint32_t* mode) {
   *mode = 0;
-  if (resource == nullptr || !have_resource_manager()) {
+  if (resource == nullptr) {
     return 1;
+  }
+  if (rm_session == VI_NULL) {
+    open_resource_manager();
   }
   ViSession probe = VI_NULL;
   if (visa.open(rm_session, resource, VI_NO_LOCK, 0, &probe) < VI_SUCCESS) {
@@ -362,15 +424,82 @@ int32_t gpib_probe_mode(const char* resource, uint32_t timeout_ms, uint32_t* mod
   ViUInt32 sent = 0;
   std::array<char, gpib_reply_room + 1> reply{};
   ViUInt32 received = 0;
-  const bool answered =
-      visa.write(probe, query, query_length, &sent) == VI_SUCCESS && sent == query_length &&
-      visa.read(probe, reinterpret_cast<ViByte*>(reply.data()), gpib_reply_room, &received) >= VI_SUCCESS && received > 0;
+  ViStatus status = visa.write(probe, query, query_length, &sent);
+  const bool written = status == VI_SUCCESS && sent == query_length;
+  if (written) {
+    status = visa.read(probe, reinterpret_cast<ViByte*>(reply.data()), gpib_reply_room, &received);
+  }
   visa.close(probe);
-  if (!answered) {
+  if (status == VI_ERROR_RSRC_LOCKED) {
+    return 2;
+  }
+  if (!written || status < VI_SUCCESS || received == 0) {
     return 1;
   }
   const auto room = static_cast<ViUInt32>(gpib_reply_room);
   reply[received < room ? received : room] = '\0';
   // A reply that is not one number is no mode: it is no answer either.
   return gpib_reply_uint32(reply.data(), mode) ? 0 : 1;
+}
+
+// The survey: what each library tells of itself on a resource manager of
+// its own, closed again (closing it closes nothing of anyone else's).
+
+namespace {
+
+struct survey {
+  void (*seen)(const gpib_library_seen* library, void* context);
+  void* context;
+  std::array<void*, visa_function_names.size()> found;
+  int32_t usable;
+  std::array<ViChar, VI_FIND_BUFLEN> maker;
+};
+
+void ask_maker(const visa_functions& table, ViSession rm, gpib_library_seen* library, survey* state) {
+  if (table.get_attribute == nullptr) {
+    return;
+  }
+  ViUInt32 version = 0;
+  if (table.get_attribute(rm, VI_ATTR_RSRC_MANF_NAME, state->maker.data()) >= VI_SUCCESS) {
+    state->maker.back() = '\0';
+    library->maker = state->maker.data();
+  }
+  if (table.get_attribute(rm, VI_ATTR_RSRC_IMPL_VERSION, &version) >= VI_SUCCESS) {
+    library->implementation_version = version;
+  }
+  version = 0;
+  if (table.get_attribute(rm, VI_ATTR_RSRC_SPEC_VERSION, &version) >= VI_SUCCESS) {
+    library->specification_version = version;
+  }
+}
+
+void describe(gpib_library_seen* library, void* context) {
+  auto* state = static_cast<survey*>(context);
+  state->maker.fill('\0');
+  library->maker = "";
+  if (library->loaded) {
+    visa_functions table{};
+    take_all(&table, state->found);
+    if (library->used) {
+      visa = table; // the bound table: these calls are the run's own, recorded
+      record_calls(library->path);
+      table = visa;
+    }
+    ViSession rm = VI_NULL;
+    library->resource_manager_status = table.open_default_rm(&rm);
+    if (library->resource_manager_status >= VI_SUCCESS) {
+      ask_maker(table, rm, library, state);
+      state->usable += library->used ? 1 : 0;
+      table.close(rm);
+    }
+  }
+  state->seen(library, state->context);
+}
+
+} // namespace
+
+int32_t gpib_survey_visa(void (*seen)(const gpib_library_seen* library, void* context), void* context) {
+  survey state{seen, context, {}, 0, {}};
+  gpib_survey_libraries(visa_function_names, visa_required, state.found, describe, &state);
+  return state.usable;
 }

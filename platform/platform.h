@@ -10,8 +10,16 @@ void platform_start(int* argc, char*** argv);
 
 // A standard stream that was closed would be taken by the next file opened,
 // the VISA library's own included, and the progress would go there: each one
-// missing is opened on the null device first.
-void platform_open_missing_streams();
+// missing is opened on the null device first. True when standard output was
+// one of them: a report written there is lost.
+bool platform_open_missing_streams();
+
+// A reader of standard output that went away is a write that fails (EPIPE),
+// not the end of the process, for programs that must report it.
+void platform_ignore_broken_pipe();
+
+// The platform the programs were built for, as a report names it.
+const char* platform_name();
 
 // The C library's getopt as GNU reads a command line: options after operands
 // are read too, "--" ends the options, and POSIXLY_CORRECT in the

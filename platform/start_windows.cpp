@@ -81,12 +81,14 @@ void platform_start(int* argc, char*** argv) {
   SetDllDirectoryW(L"");
 }
 
-void platform_open_missing_streams() {
+bool platform_open_missing_streams() {
+  bool output_missing = false;
   for (int fd = 0; fd <= 2; ++fd) {
     const intptr_t handle = _get_osfhandle(fd);
     if (handle != -1 && handle != -2 && handle != 0) {
       continue;
     }
+    output_missing = output_missing || fd == 1;
     const int nul = _open("NUL", fd == 0 ? _O_RDONLY : _O_WRONLY);
     if (nul < 0 || (nul != fd && _dup2(nul, fd) != 0)) {
       std::_Exit(1); // no stream to report it on
@@ -95,7 +97,13 @@ void platform_open_missing_streams() {
       _close(nul);
     }
   }
+  return output_missing;
 }
+
+// Windows has no signal for it: the write just fails.
+void platform_ignore_broken_pipe() {}
+
+const char* platform_name() { return "windows-x64"; }
 
 // MinGW's plain getopt stops at the first operand; its getopt_long reads as
 // GNU's getopt does, POSIXLY_CORRECT included.

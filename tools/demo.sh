@@ -5,6 +5,7 @@
 set -euo pipefail
 
 build=$(cd "${1:-build}" && pwd)
+clone=$(cd "$(dirname "$0")/.." && pwd)
 demo=$build/demo
 rm -rf "$demo"
 mkdir -p "$demo"
@@ -39,10 +40,11 @@ CONF
 
 # kesload and kescheck use the machine's VISA; kessim run puts the stand-in
 # library and this bench in its place, on purpose.
+# Paths of this clone are shown from the clone's top, as README.md shows them.
 bench() {
   echo "\$ kessim run visa.conf -- $*"
   local status=0
-  kessim run visa.conf -- "$@" || status=$?
+  kessim run visa.conf -- "$@" | sed -u "s#$clone/##" || status=${PIPESTATUS[0]}
   echo "(exit status $status)"
 }
 

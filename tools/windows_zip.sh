@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The zip a technician unpacks on a Windows PC: the programs at the top, the
-# README and the manual pages as text, and the rehearsal kit (the stand-in
+# Windows user's README and the manual pages as text, and the rehearsal kit (the stand-in
 # VISA library, kessim and a bench configuration) in rehearsal\. Text files
 # get Windows line ends.
 # Usage: tools/windows_zip.sh BUILD_DIR VERSION (after make windows's build).
@@ -18,7 +18,7 @@ crlf() { sed 's/\r*$/\r/' "$1" > "$2"; }
 manual() { groff -man -Tascii -P-cbou "$1" | sed 's/\r*$/\r/' > "$2"; }
 
 cp "$build"/kesload.exe "$build"/kescheck.exe "$build"/kesimage.exe "$stage"/
-crlf "$source_dir/README.md" "$stage/README.txt"
+crlf "$source_dir/tools/windows/README.txt" "$stage/README.txt"
 manual "$source_dir/man/kesload.1" "$stage/kesload.txt"
 manual "$source_dir/man/kescheck.1" "$stage/kescheck.txt"
 cp "$build/kessim.exe" "$build/lib/visa64.dll" "$stage/rehearsal/"

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 #include <sstream>
 
 namespace {
@@ -138,9 +139,18 @@ INSTANTIATE_TEST_SUITE_P(
         // A close that fails ends the run before any verdict.
         check_case{"failing_close", same + "fail = viClose 1 VI_ERROR_IO\n", "fw.bin", 1, "body_crc: ok\n", "",
                    bus(true, 150000)},
+        // What is asked, and through which VISA, comes first: a failed open still says both.
+        check_case{"open_fails", same + "fail = viOpen VI_ERROR_RSRC_NFOUND\n", "fw.bin", 1, "image: fw.bin\n",
+                   "viOpen: can't open device GPIB0::17::INSTR\n", {}},
+        // An update holds the instrument: nothing is asked of it, and the verdict says why.
+        check_case{"in_use", same + "fail = viClear 1 VI_ERROR_RSRC_LOCKED\n", "fw.bin", 1,
+                   "image: fw.bin\nverdict: in use by another program\n", "", {}},
+        check_case{"in_use_midway", same + "fail = viRead 2 VI_ERROR_RSRC_LOCKED\n", "fw.bin", 1,
+                   "mode: 2 application\nverdict: in use by another program\n", "", bus(true, 0, 1)},
         check_case{"bad_address", same, "-a 31", 2, "", "invalid GPIB address 31\nUsage: kescheck ", {}},
         check_case{"address_typo", same, "-a 1O", 2, "", "invalid GPIB address 1O\nUsage: kescheck ", {}},
-        check_case{"listing_takes_no_file", same, "-l fw.bin", 2, "", "Usage: kescheck ", {}}),
+        check_case{"listing_takes_no_file", same, "-l fw.bin", 2, "", "Usage: kescheck ", {}},
+        check_case{"visa_report_takes_no_instrument", same, "-V -a 17", 2, "", "Usage: kescheck ", {}}),
     [](const testing::TestParamInfo<check_case>& info) { return info.param.name; });
 
 // Two instruments on GPIB0 with a device between them that never answers,
@@ -152,12 +162,14 @@ TEST(Check, ListsEveryInstrumentWithItsMode) {
   write_file(visa.config, "trace = " + visa.trace + "\ntimeout_scale = 0.001\n[GPIB0::5::INSTR]\n[GPIB0::6::INSTR]\n" +
                               "fault = no-reply XXCMD? 1\n[GPIB0::7::INSTR]\nmode = 0\n[GPIB0::8::INSTR]\n" +
                               "fault = reply XXCMD? 1\n[GPIB0::9::INSTR]\nfault = reply XXCMD? 1 0x\n" +
+                              "[GPIB0::10::INSTR]\nfail = viWrite 1 VI_ERROR_RSRC_LOCKED\n" +
                               "[GPIB1::3::INSTR]\nmode = 3\n");
   const program_run all = run_program(KESCHECK_BIN, {"-l"}, {"KESVISA_CONFIG=" + visa.config});
   EXPECT_EQ(all.out, "GPIB0::5::INSTR: 2 application\nGPIB0::6::INSTR: no answer\nGPIB0::7::INSTR: 0 BOOTROM\n"
-                     "GPIB0::8::INSTR: no answer\nGPIB0::9::INSTR: no answer\nGPIB1::3::INSTR: 3 application\n");
+                     "GPIB0::8::INSTR: no answer\nGPIB0::9::INSTR: no answer\n"
+                     "GPIB0::10::INSTR: in use by another program\nGPIB1::3::INSTR: 3 application\n");
   EXPECT_EQ(all.status, 0);
-  EXPECT_EQ(commands_sent(visa), std::vector<std::string>(6, "XXCMD?\\n END"));
+  EXPECT_EQ(commands_sent(visa), std::vector<std::string>(7, "XXCMD?\\n END"));
   // The interface as -g names it to open an instrument: "gpib" is board 0.
   const program_run board0 = run_program(KESCHECK_BIN, {"-l", "-g", "gpib"}, {"KESVISA_CONFIG=" + visa.config});
   EXPECT_EQ(board0.out.substr(0, 32), "GPIB0::5::INSTR: 2 application\nG");
@@ -171,6 +183,51 @@ TEST(Check, ListsEveryInstrumentWithItsMode) {
   const program_run none = run_program(KESCHECK_BIN, {"-l", "-g", "GPIB2"}, {"KESVISA_CONFIG=" + visa.config});
   EXPECT_EQ(none.status, 1);
   EXPECT_EQ(none.err, "no instrument found\n");
+}
+
+// A VISA whose resource manager cannot start: each way of asking says so,
+// with its status, and fails.
+TEST(Check, NamesAResourceManagerThatCannotStart) {
+  const std::string dir = make_temp_dir();
+  write_file(dir + "/visa.conf", "fail = viOpenDefaultRM 0xBFFF009E\n[GPIB0::17::INSTR]\n");
+  const std::vector<std::string> env{"KESVISA_CONFIG=" + dir + "/visa.conf"};
+  const std::string message = "viOpenDefaultRM: can't open the VISA resource manager, status 0xBFFF009E\n";
+  const program_run check = run_program(KESCHECK_BIN, {}, env, dir);
+  EXPECT_EQ(check.status, 1);
+  EXPECT_EQ(check.out, "resource: GPIB0::17::INSTR\nvisa: " STANDIN_VISA_LIBRARY "\n");
+  EXPECT_EQ(check.err, message);
+  const program_run list = run_program(KESCHECK_BIN, {"-l"}, env, dir);
+  EXPECT_EQ(list.status, 1);
+  EXPECT_EQ(list.err, message);
+  const program_run report = run_program(KESCHECK_BIN, {"-V"}, env, dir);
+  EXPECT_EQ(report.status, 1);
+  EXPECT_NE(report.out.find(": used, its resource manager fails, status 0xBFFF009E\n"), std::string::npos)
+      << report.out;
+}
+
+// A report that cannot be written is a failure with its reason, never a
+// success with nothing to show.
+TEST(Check, ALostReportIsAFailure) {
+  const std::string dir = make_temp_dir();
+  write_image(dir, make_image(1000), "fw.bin");
+  for (const auto& [program, args, name] :
+       {std::tuple{KESCHECK_BIN, std::vector<std::string>{"-V"}, "kescheck"},
+        std::tuple{KESIMAGE_BIN, std::vector<std::string>{"info", "fw.bin"}, "kesimage"}}) {
+    running_program closed = start_program(program, args, {}, dir, {.stdout_closed = true});
+    const program_run run = finish_program(closed);
+    EXPECT_EQ(run.status, 1) << name;
+    EXPECT_EQ(run.err, std::string(name) + ": can't write the report: Bad file descriptor\n");
+    if (on_windows) {
+      continue; // no full device there
+    }
+    std::string command = std::string("exec '") + program + "'";
+    for (const std::string& arg : args) {
+      command += " " + arg;
+    }
+    const program_run full = run_program("/bin/sh", {"-c", command + " >/dev/full"}, {}, dir);
+    EXPECT_EQ(full.status, 1) << name;
+    EXPECT_EQ(full.err, std::string(name) + ": can't write the report: No space left on device\n");
+  }
 }
 
 } // namespace

@@ -120,6 +120,23 @@ INSTANTIATE_TEST_SUITE_P(
         signal_case{"lost_terminal_changes_nothing", "erase_ms = 100\n", "\"XXERASE? 0,1\\n\"", {SIGHUP}, 0, nullptr}),
     [](const testing::TestParamInfo<signal_case>& info) { return info.param.name; });
 
+// A VISA library whose loading never ends: the interrupt ends the run at
+// once, nothing sent.
+TEST(Update, AnInterruptEndsAStalledLibraryLoad) {
+  const bench b = make_bench(image_size);
+  const std::string marker = b.dir + "/loading";
+  running_program program = start_program(KESLOAD_FAST_BIN, {"fw.bin"},
+                                          {"KESLOAD_VISA=" HANGING_VISA_LIBRARY, "KESTEST_LOADING=" + marker}, b.dir);
+  for (int tries = 0; tries < 4000 && access(marker.c_str(), F_OK) != 0; ++tries) {
+    usleep(5000);
+  }
+  kill(program.pid, SIGINT);
+  const program_run run = finish_program(program);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Interrupted: update not complete, run kesload again\n");
+  EXPECT_EQ(run.out, "");
+}
+
 // An image that comes through a pipe which stalls: the interrupt ends the
 // read at once, before anything reaches the bus.
 TEST(Update, AnInterruptEndsAStalledImageRead) {

@@ -111,13 +111,15 @@ TEST(Update, AFailingCloseAfterSuccessIsStillAFailure) {
   }
 }
 
-TEST(Update, WithoutAResourceManagerTheDeviceClearFails) {
+// A half-installed VISA: named as such, not as a timeout, and nothing sent.
+TEST(Update, WithoutAResourceManagerNothingElseIsCalled) {
   const bench b = make_bench(road_size);
-  write_file(b.config, "trace = " + b.trace + "\nfail = viOpenDefaultRM VI_ERROR_RSRC_NFOUND\n");
+  write_file(b.config, "trace = " + b.trace + "\nfail = viOpenDefaultRM 0xBFFF009E\n");
   const program_run run = b.run();
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "viClear: timeout\n");
+  EXPECT_EQ(run.err, "viOpenDefaultRM: can't open the VISA resource manager, status 0xBFFF009E\n");
+  EXPECT_EQ(read_trace(b.trace), "viOpenDefaultRM() = 0xBFFF009E VI_ERROR_LIBRARY_NFOUND\n");
 }
 
 } // namespace

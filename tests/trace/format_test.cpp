@@ -159,10 +159,10 @@ TEST(TraceParse, RefusesWhatIsNoTraceLine) {
       {"4711 1.0 x end 0", "no duration"},
       {"4711 1.0 - end", "an end without its exit status"},
       {"4711 1.0 - pause", "a pause without its length"},
-      {"4711 1.0 - viWrite(2, \"abc, 3) = 0x00000000", "a quoted string is not closed"},
+      {"4711 1.0 - viWrite(2, \"abc, 3) = 0x00000000 VI_SUCCESS", "a quoted string is not closed"},
       {"4711 1.0 - viClose(2) = 0x0000", "no status after the call"},
       {"4711 1.0 - viClose(2)= 0x00000000", "no status after the call"},
-      {"4711 1.0 - \tviClose(2) = 0x00000000", "a control character in the line"},
+      {"4711 1.0 - \tviClose(2) = 0x00000000 VI_SUCCESS", "a control character in the line"},
       {"4711 1.0 - hello world", "no record this trace knows"},
   };
   for (const auto& [line, why] : refused) {

@@ -5,6 +5,7 @@
 #include "image.h"
 #include "link.h"
 #include "platform.h"
+#include "report_out.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -14,12 +15,14 @@ namespace {
 
 constexpr char usage_text[] = "Usage: kescheck [-a gpib_addr] [-g gpib_device] [fw_file]\n"
                               "       kescheck -l [-g gpib_device]\n"
+                              "       kescheck -V\n"
                               "Reports the instrument's mode and flash firmware without changing it;\n"
                               "with fw_file, whether the instrument holds exactly that image.\n"
                               "  -a <gpib_addr>     GPIB address 0 thru 30 (default 17)\n"
                               "  -g <gpib_device>   VISA GPIB interface name (default 'GPIB0';\n"
                               "                     with -l, every GPIB interface)\n"
                               "  -l                 list the instruments and their operation modes\n"
+                              "  -V                 report the VISA libraries of this PC and the one in use\n"
                               "Exit status: 0 holds that image (intact firmware), 1 does not or cannot\n"
                               "be asked, 2 wrong command line.\n";
 
@@ -32,16 +35,19 @@ constexpr char usage_text[] = "Usage: kescheck [-a gpib_addr] [-g gpib_device] [
 
 int main(int argc, char** argv) {
   platform_start(&argc, &argv);
-  // The report must not land in a file the VISA library opens.
-  platform_open_missing_streams();
+  // The report must not land in a file the VISA library opens, and a
+  // report that is lost must not pass for one that was written.
+  report_start(platform_open_missing_streams());
   int32_t address = 17;
   const char* interface_name = nullptr;
   bool address_given = false;
   bool list = false;
+  bool visa_report = false;
   int errors = 0;
 
   opterr = 0;
-  for (int option = platform_getopt(argc, argv, "a:g:l"); option != -1; option = platform_getopt(argc, argv, "a:g:l")) {
+  for (int option = platform_getopt(argc, argv, "a:g:lV"); option != -1;
+       option = platform_getopt(argc, argv, "a:g:lV")) {
     switch (option) {
     case 'a':
       address_given = true;
@@ -54,6 +60,9 @@ int main(int argc, char** argv) {
     case 'l':
       list = true;
       break;
+    case 'V':
+      visa_report = true;
+      break;
     default:
       ++errors; // unknown option or missing argument; getopt stays quiet
       break;
@@ -61,13 +70,19 @@ int main(int argc, char** argv) {
   }
 
   const int operands = argc - optind;
-  // A listing has no one instrument and no image to compare with.
-  if (errors > 0 || operands > 1 || (list && (address_given || operands > 0))) {
+  // A listing has no one instrument and no image to compare with; the VISA
+  // report asks no instrument at all.
+  const bool instrument_given = address_given || interface_name != nullptr || operands > 0;
+  if (errors > 0 || operands > 1 || (list && (address_given || operands > 0)) ||
+      (visa_report && (list || instrument_given))) {
     usage();
   }
   gpib_trace_start("kescheck", argc, argv);
+  if (visa_report) {
+    gpib_exit(report_finish("kescheck", report_visa()));
+  }
   if (list) {
-    gpib_exit(list_instruments(interface_name));
+    gpib_exit(report_finish("kescheck", list_instruments(interface_name)));
   }
 
   // The image is checked whole before the instrument is touched, so a
@@ -80,5 +95,5 @@ int main(int argc, char** argv) {
       gpib_exit(check_exit_failed);
     }
   }
-  gpib_exit(check_instrument(address, interface_name, image_path != nullptr, image_path));
+  gpib_exit(report_finish("kescheck", check_instrument(address, interface_name, image_path != nullptr, image_path)));
 }

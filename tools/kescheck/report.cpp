@@ -5,6 +5,7 @@
 
 #include "image.h"
 #include "link.h"
+#include "report_out.h"
 #include "update.h"
 
 #include <array>
@@ -51,12 +52,16 @@ const char* mode_meaning(uint32_t mode) {
 // ends the run with the link's status 1 and no verdict.
 int check_verdict(const char* verdict, int status) {
   gpib_close();
-  std::printf("verdict: %s\n", verdict);
+  report_out("verdict: %s\n", verdict);
   return status;
 }
 
+// Another program holds the instrument (kesload updating it): nothing of
+// this check could be asked, and nothing of the update was disturbed.
+void report_in_use() { report_out("verdict: in use by another program\n"); }
+
 int unknown_check(const char* check) {
-  std::printf("%s: unknown\n", check);
+  report_out("%s: unknown\n", check);
   return check_verdict("unknown", check_exit_failed);
 }
 
@@ -87,18 +92,24 @@ constexpr std::array<header_word, 5> header_words{{
 } // namespace
 
 int check_instrument(int32_t address, const char* interface_name, bool with_image, const char* image_path) {
-  // Opened as kesload opens it; a failure here is the link's message and status 1.
+  // What is asked, and through which VISA (the machine may have more than
+  // one), before anything is: a failure to open or clear still says both.
+  const char* visa = gpib_visa(); // a VISA that cannot be used is the binding's message alone
+  std::array<char, gpib_resource_size> resource{};
+  gpib_resource_name(address, interface_name, resource);
+  std::array<char, 4 * gpib_path_room> text{};
+  report_out("resource: %s\n", gpib_printable(resource.data(), text));
+  report_out("visa: %s\n", gpib_printable(visa, text));
+  if (with_image) {
+    report_out("image: %s\n", gpib_printable(image_path, text));
+  }
+
+  // Opened as kesload opens it, but without its lock: a failure here is the
+  // link's message and status 1, an update in progress the verdict.
+  gpib_look_without_lock(report_in_use);
   gpib_open(address, interface_name);
   gpib_set_timeout(io_timeout_seconds);
   gpib_clear();
-
-  const bool named = interface_name != nullptr && interface_name[0] != '\0';
-  std::printf("resource: %s::%d::INSTR\n", named ? interface_name : "GPIB0", static_cast<int>(address));
-  // Which VISA the answers came through: the machine may have more than one.
-  std::printf("visa: %s\n", gpib_visa_library());
-  if (with_image) {
-    std::printf("image: %s\n", image_path);
-  }
 
   // Not query_mode: an empty or unreadable reply is no mode here, not BOOTROM.
   uint32_t mode = 0;
@@ -106,7 +117,7 @@ int check_instrument(int32_t address, const char* interface_name, bool with_imag
   if (!read_number(&mode)) {
     return unknown_check("mode");
   }
-  std::printf("mode: %u %s\n", mode, mode_meaning(mode));
+  report_out("mode: %u %s\n", mode, mode_meaning(mode));
   if (mode > 3) {
     return check_verdict("unknown", check_exit_failed);
   }
@@ -123,9 +134,9 @@ int check_instrument(int32_t address, const char* interface_name, bool with_imag
       return unknown_check(word.name);
     }
     if (word.decimal) {
-      std::printf("%s: %u\n", word.name, flash.*word.word);
+      report_out("%s: %u\n", word.name, flash.*word.word);
     } else {
-      std::printf("%s: 0x%08X\n", word.name, flash.*word.word);
+      report_out("%s: 0x%08X\n", word.name, flash.*word.word);
     }
   }
 
@@ -135,25 +146,25 @@ int check_instrument(int32_t address, const char* interface_name, bool with_imag
   }
   const bool header_ok = calculated == flash.hdr_crc;
   if (header_ok) {
-    std::printf("header_crc: ok\n");
+    report_out("header_crc: ok\n");
   } else {
-    std::printf("header_crc: bad 0x%08X\n", calculated);
+    report_out("header_crc: bad 0x%08X\n", calculated);
   }
 
   // A length beyond the firmware area (an erased header reads 0xFFFFFFFF)
   // is damage in itself; the instrument is not asked to read past the area.
   bool body_ok = false;
   if (uint64_t{fw_header_size} + flash.length > fw_max_size) {
-    std::printf("body_crc: skipped, length beyond the firmware area\n");
+    report_out("body_crc: skipped, length beyond the firmware area\n");
   } else {
     if (!read_crc(&calculated, header_base + header_size, flash.length)) {
       return unknown_check("body_crc");
     }
     body_ok = calculated == flash.crc;
     if (body_ok) {
-      std::printf("body_crc: ok\n");
+      report_out("body_crc: ok\n");
     } else {
-      std::printf("body_crc: bad 0x%08X\n", calculated);
+      report_out("body_crc: bad 0x%08X\n", calculated);
     }
   }
 
@@ -170,14 +181,23 @@ int check_instrument(int32_t address, const char* interface_name, bool with_imag
 
 namespace {
 
+// Each line as it is known (report_out flushes it): a bus of silent
+// devices takes a second each.
 void list_one(const char* resource, void* /*context*/) {
   uint32_t mode = 0;
-  if (gpib_probe_mode(resource, probe_timeout_ms, &mode) != 0) {
-    std::printf("%s: no answer\n", resource);
-  } else {
-    std::printf("%s: %u %s\n", resource, mode, mode_meaning(mode));
+  std::array<char, 4 * gpib_find_room> name{};
+  gpib_printable(resource, name);
+  switch (gpib_probe_mode(resource, probe_timeout_ms, &mode)) {
+  case 0:
+    report_out("%s: %u %s\n", name.data(), mode, mode_meaning(mode));
+    break;
+  case 2:
+    report_out("%s: in use by another program\n", name.data());
+    break;
+  default:
+    report_out("%s: no answer\n", name.data());
+    break;
   }
-  std::fflush(stdout); // each line as it is known: a bus of silent devices takes a second each
 }
 
 bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
@@ -228,7 +248,8 @@ int list_instruments(const char* interface_name) {
   }
   const int32_t found = gpib_find(pattern.data(), list_one, nullptr);
   if (found < 0) {
-    report_error("viFindRsrc: can't search for %s\n", pattern.data());
+    std::array<char, 4 * gpib_find_room> text{};
+    report_error("viFindRsrc: can't search for %s\n", gpib_printable(pattern.data(), text));
     return check_exit_failed;
   }
   if (found == 0) {

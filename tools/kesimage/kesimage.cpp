@@ -4,6 +4,7 @@
 #include "image.h"
 #include "image_make.h"
 #include "platform.h"
+#include "report_out.h"
 
 #include <array>
 #include <cerrno>
@@ -81,14 +82,14 @@ int show_image(const char* image_path) {
   // words mean anything.
   if (fw_get_size() >= fw_header_size) {
     const uint8_t* header = fw_get_buffer();
-    std::printf("size:       %u bytes\n", fw_get_size());
-    std::printf("fw_crc:     0x%08X\n", read_be32(header + fw_offset_crc));
-    std::printf("fw_address: 0x%08X\n", read_be32(header + fw_offset_address));
-    std::printf("fw_length:  %u\n", read_be32(header + fw_offset_length));
-    std::printf("fw_word3:   0x%08X\n", read_be32(header + fw_offset_word3));
-    std::printf("hdr_crc:    0x%08X\n", read_be32(header + fw_offset_hdr_crc));
+    report_out("size:       %u bytes\n", fw_get_size());
+    report_out("fw_crc:     0x%08X\n", read_be32(header + fw_offset_crc));
+    report_out("fw_address: 0x%08X\n", read_be32(header + fw_offset_address));
+    report_out("fw_length:  %u\n", read_be32(header + fw_offset_length));
+    report_out("fw_word3:   0x%08X\n", read_be32(header + fw_offset_word3));
+    report_out("hdr_crc:    0x%08X\n", read_be32(header + fw_offset_hdr_crc));
   }
-  std::printf("%s\n", result == fw_load_ok ? "accepted: size, address, length and both CRCs pass"
+  report_out("%s\n", result == fw_load_ok ? "accepted: size, address, length and both CRCs pass"
                                            : "rejected: kesload would refuse this image");
   return result == fw_load_ok ? exit_ok : exit_failed;
 }
@@ -98,13 +99,14 @@ int show_image(const char* image_path) {
 int main(int argc, char** argv) {
   platform_start(&argc, &argv);
   // What is printed must not land in the image being written.
-  platform_open_missing_streams();
+  const bool output_missing = platform_open_missing_streams();
   if (argc == 4 && std::strcmp(argv[1], "make") == 0) {
     files_clean_up_on_signals();
     return make_image(argv[2], argv[3]);
   }
   if (argc == 3 && std::strcmp(argv[1], "info") == 0) {
-    return show_image(argv[2]);
+    report_start(output_missing);
+    return report_finish("kesimage", show_image(argv[2]));
   }
   std::fputs(usage_text, stderr);
   return exit_usage;
