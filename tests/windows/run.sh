@@ -210,6 +210,51 @@ else
   cat out.txt err.txt
 fi
 
+# A recording made on Windows (KESLOAD_TRACE) replays there to the same
+# output and status, and it reads as the stand-in's own trace of the same
+# run, call for call; a recording made on Linux (tests/data) replays too.
+(
+  cd "$kit/rehearsal" || exit 1
+  rm -f bench.state trace.txt recording.txt
+  wine ./kessim.exe create bench.state --mode 2 > /dev/null
+  KESLOAD_TRACE=recording.txt wine ./kessim.exe run visa.conf -- '..\kesload.exe' "$image" \
+    > "$work/recorded.txt" 2>&1
+  echo "status $?" >> "$work/recorded.txt"
+  wine ./kessim.exe replay recording.txt -- '..\kesload.exe' "$image" > "$work/replayed.txt" 2>&1
+  echo "status $?" >> "$work/replayed.txt"
+  # The calls of both traces, without the process ids, times and comments.
+  for file in recording.txt trace.txt; do
+    tr -d '\r' < "$file" | grep -E '^[0-9]+ [0-9.]+ [0-9.]+ vi' | cut -d ' ' -f 4- | sed 's/ # .*//' > "$work/$file.calls"
+  done
+)
+if grep -qx "status 0" "$work/recorded.txt" && cmp -s "$work/recorded.txt" "$work/replayed.txt" &&
+  [ -s "$work/recording.txt.calls" ] && cmp -s "$work/recording.txt.calls" "$work/trace.txt.calls" &&
+  grep -q ' - session kesload 1\.0\.0 windows-' "$kit/rehearsal/recording.txt" &&
+  grep -q ' - end 0$' "$kit/rehearsal/recording.txt"; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+  echo "FAILED: a recording made on Windows does not replay to the same run:"
+  diff "$work/recorded.txt" "$work/replayed.txt" | head -20
+  diff "$work/recording.txt.calls" "$work/trace.txt.calls" | head -10
+fi
+(
+  cd "$kit/rehearsal" || exit 1
+  wine ./kessim.exe replay "$(winepath -w "$source_dir/tests/data/kescheck_recording.txt")" -- '..\kescheck.exe' \
+    > "$work/out.txt" 2> "$work/err.txt"
+  echo "status $?" >> "$work/out.txt"
+)
+tr -d '\r' < out.txt | sed '2d' > replayed_check.txt
+{ sed '2d' "$source_dir/tests/data/kescheck_recording.out"; echo "status 0"; } > wanted_check.txt
+if cmp -s replayed_check.txt wanted_check.txt && [ ! -s err.txt ]; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+  echo "FAILED: a recording made on Linux does not replay on Windows:"
+  diff wanted_check.txt replayed_check.txt | head -20
+  cat err.txt
+fi
+
 # The simulator's files on Windows: a trace two processes append to at once,
 # a state file cut short under a running instrument, a full disk.
 kessim=$kit/rehearsal/kessim.exe
