@@ -172,7 +172,7 @@ int64_t recorder_call_start() {
   return recorder_clock_us();
 }
 
-void recorder_call(int64_t started_us, trace_text& record) {
+void recorder_call(int64_t started_us, const trace_text& record) {
   write_line(started_us, recorder_clock_us() - started_us, record);
   write_interrupt();
 }

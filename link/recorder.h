@@ -20,7 +20,7 @@ void recorder_begin(const char* visa_library);
 int64_t recorder_call_start();
 // The call's record, written as one line once it returned; an interrupt
 // that came during the call follows it.
-void recorder_call(int64_t started_us, trace_text& record);
+void recorder_call(int64_t started_us, const trace_text& record);
 // A pause of the asked milliseconds that started then has ended.
 void recorder_pause(int64_t started_us, uint32_t milliseconds);
 // The END attribute the program last set on session vi (VISA's default: on).

@@ -10,6 +10,7 @@ build=${1:-build}
 # The Windows files are not in a Linux build's compile commands; cppcheck
 # reads them below.
 sources=$(git ls-files 'front/*.cpp' 'image/*.cpp' 'link/*.cpp' 'update/*.cpp' 'platform/*.cpp' 'tools/*.cpp' 'visa/*.cpp' \
+  'trace/*.cpp' \
   'sim/*.cpp' 'bench/*.cpp' ':!:*_windows.cpp')
 
 echo "clang-tidy: $(echo "$sources" | wc -w) files"
@@ -19,6 +20,6 @@ printf '%s\n' $sources | xargs -P "$(nproc)" -n 4 clang-tidy -p "$build" --quiet
 echo "cppcheck"
 cppcheck --enable=warning,style,performance,portability --std=c++20 --language=c++ \
   --error-exitcode=1 --quiet --inline-suppr --suppressions-list=.cppcheck-suppressions \
-  -I image -I link -I update -I front -I platform -I visa/include -I sim -I tools/kesimage \
-  front image link update platform tools visa sim bench
+  -I image -I link -I update -I front -I platform -I visa/include -I sim -I tools/kesimage -I trace \
+  front image link update platform tools visa sim bench trace
 echo "static analysis: clean"

@@ -10,21 +10,21 @@ namespace {
 using crc_tables = std::array<std::array<uint32_t, 256>, 8>;
 
 constexpr crc_tables make_tables() {
-  crc_tables tables{};
+  crc_tables made{};
   for (uint32_t byte = 0; byte < 256; ++byte) {
     uint32_t crc = byte;
     for (int bit = 0; bit < 8; ++bit) {
       crc = (crc & 1U) != 0 ? (crc >> 1) ^ 0xEDB88320U : crc >> 1;
     }
-    tables[0][byte] = crc;
+    made[0][byte] = crc;
   }
   for (uint32_t byte = 0; byte < 256; ++byte) {
-    for (size_t k = 1; k < tables.size(); ++k) {
-      const uint32_t previous = tables[k - 1][byte];
-      tables[k][byte] = (previous >> 8) ^ tables[0][previous & 0xFFU];
+    for (size_t k = 1; k < made.size(); ++k) {
+      const uint32_t previous = made[k - 1][byte];
+      made[k][byte] = (previous >> 8) ^ made[0][previous & 0xFFU];
     }
   }
-  return tables;
+  return made;
 }
 
 constexpr crc_tables tables = make_tables();

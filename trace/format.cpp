@@ -237,12 +237,16 @@ void trace_write(trace_text& text, uint32_t vi, const uint8_t* data, uint32_t co
   }
 }
 
-void trace_read(trace_text& text, uint32_t vi, uint32_t room, int32_t status, const uint8_t* data, uint32_t count) {
+void trace_read(trace_text& text, uint32_t vi, uint32_t room, int32_t status, const uint8_t* data, uint32_t got) {
   trace_call_read(text, vi, room);
   add_result(text, status);
-  if (gave_back(status) || count > 0) {
+  if (gave_back(status) || got > 0) {
     trace_add(text, " ");
-    trace_add_data(text, data, data != nullptr ? count : 0, trace_read_text_max);
+    if (data != nullptr) {
+      trace_add_data(text, data, got, trace_read_text_max);
+    } else {
+      trace_add(text, "\"\""); // no buffer: nothing was read into one
+    }
     if (status == trace_status_success) {
       trace_add(text, " END");
     }

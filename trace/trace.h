@@ -101,7 +101,7 @@ void trace_write(trace_text& text, uint32_t vi, const uint8_t* data, uint32_t co
                  uint32_t sent);
 // The bytes read; " END" when the status is VI_SUCCESS, VISA's word that END
 // came with the last byte.
-void trace_read(trace_text& text, uint32_t vi, uint32_t room, int32_t status, const uint8_t* data, uint32_t count);
+void trace_read(trace_text& text, uint32_t vi, uint32_t room, int32_t status, const uint8_t* data, uint32_t got);
 void trace_clear_call(trace_text& text, uint32_t vi, int32_t status);
 void trace_find_rsrc(trace_text& text, uint32_t rm, const char* expression, int32_t status, uint32_t list,
                      uint32_t count, const char* first);
