@@ -109,7 +109,8 @@ void trace_add_data(trace_text& text, const uint8_t* bytes, size_t length, size_
   if (length <= text_max) {
     trace_add_quoted(text, bytes, length);
   } else {
-    trace_addf(text, "[%zu bytes crc=0x%08X]", length, static_cast<unsigned>(trace_crc32(bytes, length)));
+    trace_addf(text, "[%llu bytes crc=0x%08X]", static_cast<unsigned long long>(length),
+               static_cast<unsigned>(trace_crc32(bytes, length)));
   }
 }
 
