@@ -33,8 +33,9 @@ int main(int argc, char** argv) {
   platform_start(&argc, &argv);
   platform_open_missing_streams();
   gpib_catch_interrupts();
+  gpib_trace_command(argc, argv);
   parse_options(argc, argv);
-  gpib_trace_start("kesload", argc, argv);
+  gpib_trace_start("kesload");
 
   // The image is checked whole before the instrument is touched. An
   // interrupt ends a read that stalls (a pipe), with nothing sent.

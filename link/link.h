@@ -92,12 +92,15 @@ void sleep_ms(uint32_t milliseconds);
 // The pause the phases take: sleep_ms, and its line in the recording.
 void gpib_pause(uint32_t milliseconds);
 
-// Recording (KESLOAD_TRACE, see the manual's TRACE section). When the
+// Recording (KESLOAD_TRACE, see the manual's TRACE section). The command
+// line as given, for the session's first line: noted before the options are
+// read, which reorders argv (the strings are kept, not copied). When the
 // variable names a file, gpib_trace_start opens it for appending, or says
 // "Can't write the trace FILE: REASON" and ends the process with status 1;
 // unset, nothing is recorded and nothing costs. program names the program
-// in the session's first line, argc and argv are its command line (kept).
-void gpib_trace_start(const char* program, int argc, char** argv);
+// in the session's first line.
+void gpib_trace_command(int argc, char** argv);
+void gpib_trace_start(const char* program);
 // The image file the run checked, for the session's first line: image and
 // size when it was accepted, null when it was refused.
 void gpib_trace_image(const char* path, const uint8_t* image, uint32_t size);

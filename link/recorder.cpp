@@ -24,8 +24,9 @@ struct recording {
   intptr_t file = -1;
   const char* path = nullptr;
   const char* program = nullptr;
+  std::array<const char*, 64> argv{}; // the command line as given; more is shown as "..."
   int argc = 0;
-  char** argv = nullptr;
+  bool more = false;
   int64_t start_us = 0;
   int64_t start_unix_ms = 0;
   bool begun = false;      // the session line is out
@@ -84,7 +85,7 @@ void add_image(trace_text& text) {
 // The command line last, as many whole arguments as the line holds.
 void add_arguments(trace_text& text) {
   trace_add(text, " argv=");
-  for (int i = 0; i < rec.argc; ++i) {
+  for (size_t i = 0; i < static_cast<size_t>(rec.argc); ++i) {
     const size_t before = text.length;
     if (i > 0) {
       trace_add(text, " ");
@@ -97,6 +98,9 @@ void add_arguments(trace_text& text) {
       trace_add(text, " ...");
       return;
     }
+  }
+  if (rec.more) {
+    trace_add(text, " ...");
   }
 }
 
@@ -132,15 +136,24 @@ void write_interrupt() {
 
 bool recorder_on() { return rec.file >= 0; }
 
-void gpib_trace_start(const char* program, int argc, char** argv) {
+void gpib_trace_command(int argc, char** argv) {
+  rec.argc = 0;
+  for (int i = 0; i < argc && argv[i] != nullptr; ++i) {
+    if (static_cast<size_t>(rec.argc) == rec.argv.size()) {
+      rec.more = true;
+      break;
+    }
+    rec.argv[static_cast<size_t>(rec.argc++)] = argv[i];
+  }
+}
+
+void gpib_trace_start(const char* program) {
   const char* path = recorder_variable();
   if (path == nullptr) {
     return;
   }
   rec.path = path;
   rec.program = program;
-  rec.argc = argc;
-  rec.argv = argv;
   rec.start_us = recorder_clock_us();
   rec.start_unix_ms = recorder_unix_ms();
   rec.file = recorder_file_open(path, rec.reason.data(), rec.reason.size());

@@ -45,6 +45,7 @@ int main(int argc, char** argv) {
   bool visa_report = false;
   int errors = 0;
 
+  gpib_trace_command(argc, argv); // as given: getopt reorders it
   opterr = 0;
   for (int option = platform_getopt(argc, argv, "a:g:lV"); option != -1;
        option = platform_getopt(argc, argv, "a:g:lV")) {
@@ -77,7 +78,7 @@ int main(int argc, char** argv) {
       (visa_report && (list || instrument_given))) {
     usage();
   }
-  gpib_trace_start("kescheck", argc, argv);
+  gpib_trace_start("kescheck");
   if (visa_report) {
     gpib_exit(report_finish("kescheck", report_visa()));
   }
