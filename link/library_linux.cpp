@@ -1,6 +1,7 @@
 // Finding and loading the machine's VISA library on Linux.
 #include "link.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -171,12 +172,7 @@ bool bare_name_refused(const char* name, gpib_load_note* note) {
       at += length + 1;
     }
   }
-  for (const char* folder : loader_folders) {
-    if (check(folder, std::strlen(folder))) {
-      return true;
-    }
-  }
-  return false;
+  return std::ranges::any_of(loader_folders, [&](const char* folder) { return check(folder, std::strlen(folder)); });
 }
 
 } // namespace

@@ -52,7 +52,7 @@ void note_refusal(const char* candidate, const gpib_load_note& note) {
 bool take_functions(void* library, const wanted_functions& wanted, gpib_load_note* note) {
   for (size_t i = 0; i < wanted.names.size(); ++i) {
     wanted.functions[i] = platform_library_symbol(library, wanted.names[i]);
-    if (wanted.functions[i] == nullptr && i < wanted.required) {
+    if (i < wanted.required && wanted.functions[i] == nullptr) {
       std::snprintf(note->reason.data(), note->reason.size(), "lacks %s", wanted.names[i]);
       return false;
     }
