@@ -1,6 +1,7 @@
 // Finding and loading the machine's VISA library on Linux.
 #include "link.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -156,6 +157,7 @@ bool bare_name_refused(const char* name, gpib_load_note* note) {
     const size_t length_found = std::strlen(path.data());
     note->path_too_long = length_found >= note->path.size();
     std::memcpy(note->path.data(), path.data(), note->path_too_long ? note->path.size() - 1 : length_found);
+    note->searched = true;
     return true;
   };
   if (const char* folders = std::getenv("LD_LIBRARY_PATH"); folders != nullptr) {
@@ -170,12 +172,7 @@ bool bare_name_refused(const char* name, gpib_load_note* note) {
       at += length + 1;
     }
   }
-  for (const char* folder : loader_folders) {
-    if (check(folder, std::strlen(folder))) {
-      return true;
-    }
-  }
-  return false;
+  return std::ranges::any_of(loader_folders, [&](const char* folder) { return check(folder, std::strlen(folder)); });
 }
 
 } // namespace
@@ -229,6 +226,7 @@ void* platform_library_load(const char* candidate, gpib_load_note* note) {
     if (bare && dlinfo(library, RTLD_DI_ORIGIN, folder.data()) == 0 && folder[0] == '/') {
       const int n = std::snprintf(note->path.data(), note->path.size(), "%s/%s", folder.data(), candidate);
       note->path_too_long = n < 0 || static_cast<size_t>(n) >= note->path.size();
+      note->searched = true;
     }
     return library;
   }

@@ -187,6 +187,7 @@ void* platform_library_load(const char* candidate, gpib_load_note* note) {
     const DWORD length = GetModuleFileNameW(library, wide_path.data(), static_cast<DWORD>(wide_path.size()));
     if (length > 0 && length < wide_path.size()) {
       note->path_too_long = !platform_from_wide(wide_path.data(), note->path.data(), note->path.size());
+      note->searched = bare;
     }
     return library;
   }
@@ -199,6 +200,12 @@ void* platform_library_load(const char* candidate, gpib_load_note* note) {
     if (data != nullptr) {
       FreeLibrary(data);
     }
+    return nullptr;
+  }
+  // A bare name the search found as something that is no DLL for this
+  // program: told as what it is, as for a path.
+  if (bare && SearchPathW(nullptr, name, nullptr, static_cast<DWORD>(wide_path.size()), wide_path.data(), nullptr) > 0 &&
+      file_refused(wide_path.data(), candidate, reason, room)) {
     return nullptr;
   }
   std::array<char, gpib_reason_room> words{};

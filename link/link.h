@@ -221,6 +221,7 @@ struct gpib_load_note {
   std::array<char, gpib_reason_room> reason; // why it was refused
   std::array<char, gpib_path_room> path;     // the file it is or would be; empty when none is known
   bool path_too_long;                        // that file's path did not fit
+  bool searched;                             // a bare name: path is what the system's search found
 };
 // Loads candidate with all its symbols resolved now; null when it is
 // refused, with why in note->reason: "missing" when nothing by that name

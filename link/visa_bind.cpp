@@ -18,7 +18,7 @@ struct tried_library {
   std::array<char, gpib_path_room> candidate;
   std::array<char, gpib_path_room> path;
   std::array<char, gpib_reason_room> reason;
-  bool path_cut;
+  bool searched;
 };
 std::array<tried_library, tried_max> tried{};
 size_t tried_count = 0;
@@ -42,7 +42,7 @@ void note_refusal(const char* candidate, const gpib_load_note& note) {
     std::snprintf(tried[tried_count].candidate.data(), gpib_path_room, "%s", candidate);
     tried[tried_count].path = note.path;
     tried[tried_count].reason = note.reason;
-    tried[tried_count].path_cut = note.path_too_long;
+    tried[tried_count].searched = note.searched && !note.path_too_long;
     ++tried_count;
   }
 }
@@ -52,7 +52,7 @@ void note_refusal(const char* candidate, const gpib_load_note& note) {
 bool take_functions(void* library, const wanted_functions& wanted, gpib_load_note* note) {
   for (size_t i = 0; i < wanted.names.size(); ++i) {
     wanted.functions[i] = platform_library_symbol(library, wanted.names[i]);
-    if (wanted.functions[i] == nullptr && i < wanted.required) {
+    if (i < wanted.required && wanted.functions[i] == nullptr) {
       std::snprintf(note->reason.data(), note->reason.size(), "lacks %s", wanted.names[i]);
       return false;
     }
@@ -75,7 +75,7 @@ bool try_library(const char* candidate, void* context) {
   if (wanted->visit != nullptr) {
     gpib_library_seen seen{};
     seen.name = candidate;
-    seen.path = note.path[0] != '\0' && !note.path_too_long ? note.path.data() : nullptr;
+    seen.path = note.searched && note.path[0] != '\0' && !note.path_too_long ? note.path.data() : nullptr;
     seen.outcome = use ? "used" : usable ? "complete" : note.reason.data();
     seen.named = wanted->named;
     seen.used = use;
@@ -110,7 +110,7 @@ void report_printable(const char* text) {
 // became is known.
 void report_refusal(const char* candidate, const tried_library& library) {
   report_printable(candidate);
-  if (library.path[0] != '\0' && !library.path_cut && std::strcmp(library.path.data(), candidate) != 0) {
+  if (library.searched && library.path[0] != '\0') {
     report_error(" (");
     report_printable(library.path.data());
     report_error(")");

@@ -20,6 +20,6 @@ printf '%s\n' $sources | xargs -P "$(nproc)" -n 4 clang-tidy -p "$build" --quiet
 echo "cppcheck"
 cppcheck --enable=warning,style,performance,portability --std=c++20 --language=c++ \
   --error-exitcode=1 --quiet --inline-suppr --suppressions-list=.cppcheck-suppressions \
-  -I image -I link -I update -I front -I platform -I visa/include -I sim -I tools/kesimage -I trace \
+  -I image -I link -I update -I front -I platform -I visa/include -I sim -I tools/kesimage -I tools/report -I trace \
   front image link update platform tools visa sim bench trace
 echo "static analysis: clean"

@@ -152,6 +152,12 @@ else
   C:\\windows\\system32\\visa64.dll: missing
 Install the machine's VISA, or name its library (a path or a file name) in KESLOAD_VISA."$'\n'
   check "no VISA" 1 "" "$no_visa" wine "$kesload" appl.bin
+  check "kescheck -V without a VISA" 1 "kescheck 1.0.0 (windows-x64)
+KESLOAD_VISA: not set
+search:
+  C:\\windows\\system32\\visa64.dll: missing
+visa: none"$'\n' "Install the machine's VISA, or name its library (a path or a file name) in KESLOAD_VISA."$'\n' \
+    wine "$kescheck" -V
   # A VISA in the current folder and beside the program: neither is taken.
   mkdir beside
   cp "$kesload" beside/
@@ -168,6 +174,14 @@ check "a library that needs one that is not there" 1 "" \
 check "a library without viClear" 1 "" \
   "Can't use the VISA library in KESLOAD_VISA, $tools/answering_visa_without_clear.dll: lacks viClear"$'\n' \
   env KESLOAD_VISA="$tools/answering_visa_without_clear.dll" wine "$kesload" appl.bin
+check "a folder is no library" 1 "" \
+  "Can't use the VISA library in KESLOAD_VISA, folder.bin: not a regular file"$'\n' \
+  env KESLOAD_VISA=folder.bin wine "$kesload" appl.bin
+# The header of a 32-bit DLL, as a visa32.dll has: MZ, the PE header at 64, machine 0x14C.
+{ printf 'MZ'; head -c 58 /dev/zero; printf '\x40\0\0\0PE\0\0\x4c\x01'; head -c 200 /dev/zero; } > visa32.dll
+check "a 32-bit DLL" 1 "" \
+  "Can't use the VISA library in KESLOAD_VISA, visa32.dll: built for another architecture (x86, a 32-bit DLL)"$'\n' \
+  env KESLOAD_VISA=visa32.dll wine "$kesload" appl.bin
 check "a file that is no library" 1 "" \
   "Can't use the VISA library in KESLOAD_VISA, appl.bin: not loadable (Bad EXE format for appl.bin.)"$'\n' \
   env KESLOAD_VISA=appl.bin wine "$kesload" appl.bin
@@ -207,6 +221,19 @@ if [ "$status" -eq 0 ] && grep -qxF $'visa: C:\\windows\\system32\\visa64.dll\r'
 else
   failed=$((failed + 1))
   echo "FAILED: the stand-in as the system's visa64.dll (status $status):"
+  cat out.txt err.txt
+fi
+# kescheck -V names it, who made it and the interfaces it sees.
+WINEPREFIX=$system_prefix KESVISA_CONFIG=$(winepath -w "$kit/rehearsal/visa.conf") wine "$kit/kescheck.exe" -V \
+  > out.txt 2> err.txt
+status=$?
+WINEPREFIX=$system_prefix wineserver -k 2> /dev/null
+if [ "$status" -eq 0 ] && grep -qF $'C:\\windows\\system32\\visa64.dll: used, ' out.txt &&
+  grep -qxF $'visa: C:\\windows\\system32\\visa64.dll\r' out.txt && grep -qxF $'interfaces: GPIB0::INTFC\r' out.txt; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+  echo "FAILED: kescheck -V with the stand-in as the system's visa64.dll (status $status):"
   cat out.txt err.txt
 fi
 

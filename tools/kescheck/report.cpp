@@ -185,7 +185,7 @@ namespace {
 // devices takes a second each.
 void list_one(const char* resource, void* /*context*/) {
   uint32_t mode = 0;
-  std::array<char, 4 * gpib_find_room> name{};
+  std::array<char, 4 * size_t{gpib_find_room}> name{};
   gpib_printable(resource, name);
   switch (gpib_probe_mode(resource, probe_timeout_ms, &mode)) {
   case 0:
@@ -248,7 +248,7 @@ int list_instruments(const char* interface_name) {
   }
   const int32_t found = gpib_find(pattern.data(), list_one, nullptr);
   if (found < 0) {
-    std::array<char, 4 * gpib_find_room> text{};
+    std::array<char, 4 * size_t{gpib_find_room}> text{};
     report_error("viFindRsrc: can't search for %s\n", gpib_printable(pattern.data(), text));
     return check_exit_failed;
   }

@@ -75,7 +75,7 @@ void report_library(const gpib_library_seen* library, void* /*context*/) {
 
 void report_interface(const char* name, void* context) {
   auto* count = static_cast<int*>(context);
-  std::array<char, 4 * gpib_find_room> text{};
+  std::array<char, 4 * size_t{gpib_find_room}> text{};
   report_out("%s%s", *count == 0 ? "" : ", ", gpib_printable(name, text));
   ++*count;
 }
