@@ -175,19 +175,44 @@ TEST(State, KessimExitStatuses) {
     EXPECT_EQ(kessim(r.args).status, r.status) << "kessim " << r.args;
 }
 
+// Puts a little-endian word into the file at offset.
+void put_word(const std::string& path, long offset, uint32_t value) {
+  std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+  f.seekp(offset);
+  for (int i = 0; i < 4; ++i)
+    f.put(char(value >> (8 * i)));
+}
+
 TEST(State, DamagedStateFileIsRefused) {
-  temp_dir dir;
-  std::string state = dir.path("k.state");
-  ASSERT_EQ(kessim("create " + state).status, 0);
-  {
-    std::fstream f(state, std::ios::in | std::ios::out | std::ios::binary);
-    f.seekp(16);
-    f.put(char(9)); // mode 9
+  struct row {
+    long offset;
+    uint32_t value;
+    const char* reason;
+  } rows[] = {
+      {16, 4, "state file holds a mode outside 0..3"},
+      {16, 0x100, "state file holds a mode outside 0..3"}, // the whole word counts, not its low byte
+      {16, 0xFFFFFFFF, "state file holds a mode outside 0..3"},
+      {20, 0, "state file holds an application mode outside 1..3"},
+      {20, 4, "state file holds an application mode outside 1..3"},
+      {8, 2, "unsupported state file version"},
+      {0, 0x4B53454B, "not a simulator state file (bad magic)"},
+      {28, 0x100000, "state file header does not match this instrument"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(testing::Message() << r.offset << ": " << r.value);
+    temp_dir dir;
+    std::string state = dir.path("k.state");
+    ASSERT_EQ(kessim("create " + state).status, 0);
+    put_word(state, r.offset, r.value);
+    auto [rc, reason] = try_start({{"state", state}});
+    EXPECT_EQ(rc, 2);
+    EXPECT_EQ(reason, "state " + state + ": " + r.reason);
+    for (const char* command : {"show ", "check ", "mode ", "reset "}) {
+      auto run = shell(KESSIM_PATH + std::string(" ") + command + state + (command[0] == 'm' ? " 1" : "") + " 2>&1");
+      EXPECT_EQ(run.status, 1) << command;
+      EXPECT_EQ(run.out, "kessim: state " + state + ": " + r.reason + "\n") << command;
+    }
   }
-  auto [rc, reason] = try_start({{"state", state}});
-  EXPECT_EQ(rc, 2);
-  EXPECT_NE(reason.find("mode"), std::string::npos) << reason;
-  EXPECT_EQ(kessim("show " + state).status, 1);
 }
 
 std::string contents(const std::string& path) {
