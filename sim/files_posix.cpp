@@ -1,6 +1,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,6 +73,33 @@ bool file_exists(const char* path) {
 }
 
 void file_remove(const char* path) { ::unlink(path); }
+
+// The folder, held open: its entry for the name is looked up there, not
+// through a relative path that a later change of folder would send elsewhere.
+int file_watch_open(const char* path) {
+  const std::string_view whole(path);
+  const size_t folder = path_folder_length(whole);
+  const std::string name = folder == 0 ? std::string(".") : std::string(whole.substr(0, folder));
+  return ::open(name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+void file_watch_close(int watch) {
+  if (watch >= 0) {
+    ::close(watch);
+  }
+}
+
+file_name file_name_now(int fd, int watch, const char* path) {
+  struct stat held {};
+  struct stat named {};
+  if (watch < 0 || ::fstat(fd, &held) != 0) {
+    return file_name::same;
+  }
+  if (::fstatat(watch, path + path_folder_length(path), &named, 0) != 0) {
+    return errno == ENOENT || errno == ENOTDIR ? file_name::removed : file_name::same;
+  }
+  return named.st_dev == held.st_dev && named.st_ino == held.st_ino ? file_name::same : file_name::replaced;
+}
 
 long process_id() { return long(::getpid()); }
 

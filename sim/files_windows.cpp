@@ -25,16 +25,20 @@ bool widen(const char* path, wide_path& wide) {
   return true;
 }
 
-// Shared with every other process in every way: another run on the same
-// instrument, kessim, or a test that cuts the file short or removes it.
-constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// Shared with every other process for reading and writing: another run on
+// the same instrument, kessim, or a test that cuts the file short. An
+// existing file is not shared for deleting: while a state is open, Windows
+// refuses to remove, rename or replace it, so its name keeps naming it. A
+// trace or a new file may go while open, as on Linux.
+constexpr DWORD share_read_write = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr DWORD share_all = share_read_write | FILE_SHARE_DELETE;
 
-int open_handle(const char* path, DWORD access, DWORD disposition) {
+int open_handle(const char* path, DWORD access, DWORD disposition, DWORD share = share_all) {
   wide_path wide;
   if (!widen(path, wide)) {
     return -1;
   }
-  HANDLE h = CreateFileW(wide.data(), access, share_all, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(wide.data(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     set_errno();
     // Windows opens no folder as a file; say what POSIX says.
@@ -79,7 +83,7 @@ OVERLAPPED at_offset(uint64_t at) {
 } // namespace
 
 int file_open(const char* path, bool writable) {
-  return open_handle(path, writable ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ, OPEN_EXISTING);
+  return open_handle(path, writable ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ, OPEN_EXISTING, share_read_write);
 }
 
 int file_create_new(const char* path) { return open_handle(path, GENERIC_WRITE, CREATE_NEW); }
@@ -191,6 +195,13 @@ void file_remove(const char* path) {
     DeleteFileW(wide.data());
   }
 }
+
+// Nothing to watch: an open state's name cannot change (see share_read_write).
+int file_watch_open(const char*) { return -1; }
+
+void file_watch_close(int) {}
+
+file_name file_name_now(int, int, const char*) { return file_name::same; }
 
 long process_id() { return long(GetCurrentProcessId()); }
 
