@@ -49,6 +49,12 @@ class PyvisaSession(unittest.TestCase):
         self.assertEqual((info.interface_type, info.interface_board_number), (constants.InterfaceType.gpib, 0))
         self.assertEqual((info.resource_class, info.resource_name), ("INSTR", "GPIB0::17::INSTR"))
 
+    def test_library_identity(self):
+        attribute = constants.ResourceAttribute
+        get = self.rm.visalib.get_attribute
+        self.assertEqual(get(self.rm.session, attribute.resource_manufacturer_name)[0], "kesload stand-in VISA")
+        self.assertEqual(get(self.rm.session, attribute.resource_spec_version)[0], 0x00500800)
+
     def test_every_name_form_opens_the_instrument(self):
         for name in ("GPIB0::17::INSTR", "GPIB::17::INSTR", "GPIB0::17::0::INSTR", "GPIB0::17", "GPIB::17",
                      "GPIB0::17::0"):

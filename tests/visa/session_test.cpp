@@ -245,7 +245,11 @@ TEST_F(VisaTest, Attributes) {
       {vi, VI_ATTR_RSRC_NAME, 0, VI_ERROR_ATTR_READONLY},
       {vi, VI_ATTR_GPIB_PRIMARY_ADDR, 5, VI_ERROR_ATTR_READONLY},
       {vi, 0x3FFF0021, 0, VI_ERROR_NSUP_ATTR},
+      {vi, VI_ATTR_RSRC_SPEC_VERSION, 0, VI_ERROR_ATTR_READONLY},
+      {vi, VI_ATTR_RSRC_MANF_ID, 0, VI_ERROR_NSUP_ATTR},
       {1, VI_ATTR_TMO_VALUE, 10000, VI_ERROR_NSUP_ATTR},
+      {1, VI_ATTR_RSRC_MANF_NAME, 0, VI_ERROR_ATTR_READONLY},
+      {1, VI_ATTR_RSRC_IMPL_VERSION, 0, VI_ERROR_ATTR_READONLY},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.session << " " << std::hex << c.attr << " " << c.value);
@@ -260,6 +264,12 @@ TEST_F(VisaTest, AttributesReadBackInTheirOwnWidth) {
   ViSession vi = VI_NULL;
   ASSERT_EQ(viOpen(rm, "gpib3::4::9", VI_NO_LOCK, 0, &vi), VI_SUCCESS);
   ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR, 0x0D), VI_SUCCESS);
+  ViFindList list = VI_NULL;
+  ViChar found[VI_FIND_BUFLEN];
+  ASSERT_EQ(viFindRsrc(rm, "?*", &list, nullptr, found), VI_SUCCESS);
+  // The library's identity: its own name, the project's version, and the
+  // revision of the VISA specification it follows (5.8), as ViVersions.
+  const uint64_t version = KESLOAD_VERSION_MAJOR << 20 | KESLOAD_VERSION_MINOR << 8 | KESLOAD_VERSION_PATCH;
   const struct {
     ViObject session;
     ViAttr attr;
@@ -279,8 +289,18 @@ TEST_F(VisaTest, AttributesReadBackInTheirOwnWidth) {
       {vi, VI_ATTR_RM_SESSION, VI_SUCCESS, 4, rm, nullptr},
       {vi, VI_ATTR_RSRC_NAME, VI_SUCCESS, 0, 0, "GPIB3::4::9::INSTR"},
       {vi, VI_ATTR_RSRC_CLASS, VI_SUCCESS, 0, 0, "INSTR"},
+      {vi, VI_ATTR_RSRC_LOCK_STATE, VI_SUCCESS, 4, VI_NO_LOCK, nullptr},
       {vi, 0x3FFF0021, VI_ERROR_NSUP_ATTR, 0, 0, nullptr},
       {rm, VI_ATTR_TMO_VALUE, VI_ERROR_NSUP_ATTR, 0, 0, nullptr},
+      {rm, VI_ATTR_RSRC_MANF_NAME, VI_SUCCESS, 0, 0, "kesload stand-in VISA"},
+      {vi, VI_ATTR_RSRC_MANF_NAME, VI_SUCCESS, 0, 0, "kesload stand-in VISA"},
+      {rm, VI_ATTR_RSRC_IMPL_VERSION, VI_SUCCESS, 4, version, nullptr},
+      {vi, VI_ATTR_RSRC_IMPL_VERSION, VI_SUCCESS, 4, version, nullptr},
+      {rm, VI_ATTR_RSRC_SPEC_VERSION, VI_SUCCESS, 4, 0x00500800, nullptr},
+      {vi, VI_ATTR_RSRC_SPEC_VERSION, VI_SUCCESS, 4, 0x00500800, nullptr},
+      {rm, VI_ATTR_RSRC_MANF_ID, VI_ERROR_NSUP_ATTR, 0, 0, nullptr}, // no vendor number of its own
+      {vi, VI_ATTR_RSRC_MANF_ID, VI_ERROR_NSUP_ATTR, 0, 0, nullptr},
+      {list, VI_ATTR_RSRC_MANF_NAME, VI_ERROR_NSUP_ATTR, 0, 0, nullptr},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.session << " " << std::hex << c.attr);

@@ -116,6 +116,9 @@ TEST_F(VisaTest, TraceShowsLookupsAttributesAndEvents) {
   viStatusDesc(vi, VI_ERROR_TMO, text);
   viDisableEvent(vi, VI_ALL_ENABLED_EVENTS, VI_ALL_MECH);
   viDiscardEvents(vi, VI_ALL_ENABLED_EVENTS, VI_ALL_MECH);
+  viGetAttribute(rm, VI_ATTR_RSRC_MANF_NAME, text);
+  ViVersion version = 0;
+  viGetAttribute(rm, VI_ATTR_RSRC_SPEC_VERSION, &version);
   viClose(VI_NULL);
   EXPECT_EQ(read_file(trace_path()),
             marked("viOpenDefaultRM() = 0x00000000 rm=1\n"
@@ -134,6 +137,8 @@ TEST_F(VisaTest, TraceShowsLookupsAttributesAndEvents) {
                    "viStatusDesc(3, 0xBFFF0015) = 0x00000000\n"
                    "viDisableEvent(3, 0x3FFF7FFF, 65535) = 0x3FFF0003\n"
                    "viDiscardEvents(3, 0x3FFF7FFF, 65535) = 0x3FFF0004\n"
+                   "viGetAttribute(1, VI_ATTR_RSRC_MANF_NAME) = 0x00000000 \"kesload stand-in VISA\"\n"
+                   "viGetAttribute(1, VI_ATTR_RSRC_SPEC_VERSION) = 0x00000000 5244928\n"
                    "viClose(0) = 0x3FFF0082\n"));
 }
 

@@ -116,15 +116,19 @@ typedef void* ViPAttrState;
 /* Attributes. */
 #define VI_ATTR_RSRC_CLASS ((ViAttr)0xBFFF0001)
 #define VI_ATTR_RSRC_NAME ((ViAttr)0xBFFF0002)
+#define VI_ATTR_RSRC_IMPL_VERSION ((ViAttr)0x3FFF0003)
 #define VI_ATTR_RSRC_LOCK_STATE ((ViAttr)0x3FFF0004)
 #define VI_ATTR_SEND_END_EN ((ViAttr)0x3FFF0016)
 #define VI_ATTR_TERMCHAR ((ViAttr)0x3FFF0018)
 #define VI_ATTR_TMO_VALUE ((ViAttr)0x3FFF001A)
 #define VI_ATTR_TERMCHAR_EN ((ViAttr)0x3FFF0038)
 #define VI_ATTR_RM_SESSION ((ViAttr)0x3FFF00C4)
+#define VI_ATTR_RSRC_SPEC_VERSION ((ViAttr)0x3FFF0170)
 #define VI_ATTR_INTF_TYPE ((ViAttr)0x3FFF0171)
 #define VI_ATTR_GPIB_PRIMARY_ADDR ((ViAttr)0x3FFF0172)
 #define VI_ATTR_GPIB_SECONDARY_ADDR ((ViAttr)0x3FFF0173)
+#define VI_ATTR_RSRC_MANF_NAME ((ViAttr)0xBFFF0174)
+#define VI_ATTR_RSRC_MANF_ID ((ViAttr)0x3FFF0175)
 #define VI_ATTR_INTF_NUM ((ViAttr)0x3FFF0176)
 
 /* Interface types (VI_ATTR_INTF_TYPE, viParseRsrc). */
@@ -140,6 +144,10 @@ typedef void* ViPAttrState;
 #define VI_HNDLR 2
 #define VI_SUSPEND_HNDLR 4
 #define VI_ALL_MECH 0xFFFF
+
+/* The revision of the VISA specification these declarations follow, as a
+   ViVersion: major in bits 31-20, minor in 19-8, subminor in 7-0. */
+#define VI_SPEC_VERSION ((ViVersion)0x00500800UL)
 
 #define VI_NO_LOCK ((ViAccessMode)0)
 #define VI_TMO_IMMEDIATE 0L

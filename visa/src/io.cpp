@@ -40,6 +40,10 @@ constexpr attribute_entry attribute_names[] = {
     {VI_ATTR_INTF_NUM, "VI_ATTR_INTF_NUM"},
     {VI_ATTR_GPIB_PRIMARY_ADDR, "VI_ATTR_GPIB_PRIMARY_ADDR"},
     {VI_ATTR_GPIB_SECONDARY_ADDR, "VI_ATTR_GPIB_SECONDARY_ADDR"},
+    {VI_ATTR_RSRC_MANF_NAME, "VI_ATTR_RSRC_MANF_NAME"},
+    {VI_ATTR_RSRC_MANF_ID, "VI_ATTR_RSRC_MANF_ID"},
+    {VI_ATTR_RSRC_IMPL_VERSION, "VI_ATTR_RSRC_IMPL_VERSION"},
+    {VI_ATTR_RSRC_SPEC_VERSION, "VI_ATTR_RSRC_SPEC_VERSION"},
 };
 
 void add_attribute(trace_line& line, ViAttr attr) {
@@ -52,8 +56,18 @@ void add_attribute(trace_line& line, ViAttr attr) {
   line.add("0x%08X", static_cast<unsigned>(attr));
 }
 
+// The library's identity, which the resource manager and instrument
+// sessions show. It has no manufacturer ID of its own to give
+// (VI_ATTR_RSRC_MANF_ID): any number would name some vendor's VISA.
+bool identity(ViAttr attr) {
+  return attr == VI_ATTR_RSRC_MANF_NAME || attr == VI_ATTR_RSRC_IMPL_VERSION || attr == VI_ATTR_RSRC_SPEC_VERSION;
+}
+
 // The attributes an instrument session only shows.
 bool read_only(ViAttr attr) {
+  if (identity(attr)) {
+    return true;
+  }
   switch (attr) {
   case VI_ATTR_RSRC_NAME:
   case VI_ATTR_RSRC_CLASS:
@@ -74,7 +88,8 @@ ViStatus set_attribute(session* s, ViAttr attr, ViAttrState value) {
     return VI_ERROR_INV_OBJECT;
   }
   if (s->kind != session_kind::instrument) {
-    return VI_ERROR_NSUP_ATTR; // the resource manager and find lists have none of them
+    // The resource manager shows the identity only; find lists have none.
+    return s->kind == session_kind::resource_manager && identity(attr) ? VI_ERROR_ATTR_READONLY : VI_ERROR_NSUP_ATTR;
   }
   switch (attr) {
   case VI_ATTR_SEND_END_EN:
@@ -107,7 +122,7 @@ struct attribute_value {
   ViStatus status = VI_SUCCESS;
   uint64_t number = 0;
   size_t width = 0; // bytes of number to store; 0 for a string
-  const std::string* text = nullptr;
+  const char* text = nullptr;
 };
 
 attribute_value failed(ViStatus status) {
@@ -119,9 +134,20 @@ attribute_value failed(ViStatus status) {
 template <typename T> attribute_value number_of(uint64_t value) { return {VI_SUCCESS, value, sizeof(T), nullptr}; }
 
 attribute_value get_attribute(const session* s, ViAttr attr) {
-  static const std::string instr = "INSTR";
   if (s == nullptr) {
     return failed(VI_ERROR_INV_OBJECT);
+  }
+  if (s->kind != session_kind::find_list) {
+    switch (attr) {
+    case VI_ATTR_RSRC_MANF_NAME:
+      return {VI_SUCCESS, 0, 0, "kesload stand-in VISA"};
+    case VI_ATTR_RSRC_IMPL_VERSION:
+      return number_of<ViVersion>(KESVISA_IMPL_VERSION);
+    case VI_ATTR_RSRC_SPEC_VERSION:
+      return number_of<ViVersion>(VI_SPEC_VERSION);
+    default:
+      break;
+    }
   }
   if (s->kind != session_kind::instrument) {
     return failed(VI_ERROR_NSUP_ATTR);
@@ -137,9 +163,9 @@ attribute_value get_attribute(const session* s, ViAttr attr) {
   case VI_ATTR_TMO_VALUE:
     return number_of<ViUInt32>(s->timeout_ms);
   case VI_ATTR_RSRC_NAME:
-    return {VI_SUCCESS, 0, 0, &name.canonical};
+    return {VI_SUCCESS, 0, 0, name.canonical.c_str()};
   case VI_ATTR_RSRC_CLASS:
-    return {VI_SUCCESS, 0, 0, &instr};
+    return {VI_SUCCESS, 0, 0, "INSTR"};
   case VI_ATTR_RSRC_LOCK_STATE:
     return number_of<ViAccessMode>(VI_NO_LOCK);
   case VI_ATTR_RM_SESSION:
@@ -159,8 +185,9 @@ attribute_value get_attribute(const session* s, ViAttr attr) {
 
 void store(void* out, const attribute_value& v) {
   if (v.text != nullptr) {
-    const size_t n = v.text->size() < VI_FIND_BUFLEN - 1 ? v.text->size() : VI_FIND_BUFLEN - 1;
-    std::memcpy(out, v.text->data(), n);
+    const size_t length = std::strlen(v.text);
+    const size_t n = length < VI_FIND_BUFLEN - 1 ? length : VI_FIND_BUFLEN - 1;
+    std::memcpy(out, v.text, n);
     static_cast<char*>(out)[n] = '\0';
     return;
   }
@@ -257,7 +284,7 @@ ViStatus viGetAttribute(ViObject vi, ViAttr attrName, void* attrValue) {
     if (value.status == VI_SUCCESS) {
       if (value.text != nullptr) {
         line.add(" ");
-        line.add_text(value.text->c_str());
+        line.add_text(value.text);
       } else {
         line.add(" %llu", static_cast<unsigned long long>(value.number));
       }
