@@ -47,6 +47,13 @@ TEST_F(VisaTest, ResourceStrings) {
       {"::17::INSTR", VI_ERROR_INV_RSRC_NAME, nullptr, 0},
       {"GPIB0::17::SOCKET", VI_ERROR_INV_RSRC_NAME, nullptr, 0},
       {nullptr, VI_ERROR_INV_RSRC_NAME, nullptr, 0},
+      // Interfaces parse; the stand-in opens no session on one.
+      {"gpib00::intfc", VI_ERROR_NIMPL_OPER, "GPIB0::INTFC", 0},
+      {"GPIB::INTFC", VI_ERROR_NIMPL_OPER, "GPIB0::INTFC", 0},
+      {"GPIB2::INTFC", VI_ERROR_RSRC_NFOUND, "GPIB2::INTFC", 2},
+      {"GPIB0::INTFC::INSTR", VI_ERROR_INV_RSRC_NAME, nullptr, 0},
+      {"GPIB0::17::INTFC", VI_ERROR_INV_RSRC_NAME, nullptr, 0},
+      {"::INTFC", VI_ERROR_INV_RSRC_NAME, nullptr, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name != nullptr ? c.name : "(null)");
@@ -65,7 +72,7 @@ TEST_F(VisaTest, ResourceStrings) {
     if (c.canonical != nullptr) {
       EXPECT_EQ(type, VI_INTF_GPIB);
       EXPECT_EQ(board, c.board);
-      EXPECT_STREQ(rsrc_class, "INSTR");
+      EXPECT_STREQ(rsrc_class, std::string(c.canonical).ends_with("::INTFC") ? "INTFC" : "INSTR");
       EXPECT_STREQ(expanded, c.canonical);
       EXPECT_STREQ(alias, "");
     }
@@ -112,16 +119,21 @@ TEST_F(VisaTest, FindResources) {
   const struct {
     const char* expression;
     ViStatus status;
-    names found; // in the configuration's order
+    names found; // the instruments in the configuration's order, then the interfaces in board order
   } cases[] = {
       {"?*::INSTR", VI_SUCCESS, {"GPIB1::5::INSTR", "GPIB0::17::2::INSTR", "GPIB0::17::INSTR"}},
-      {"?*", VI_SUCCESS, {"GPIB1::5::INSTR", "GPIB0::17::2::INSTR", "GPIB0::17::INSTR"}},
-      {"gpib0::?*", VI_SUCCESS, {"GPIB0::17::2::INSTR", "GPIB0::17::INSTR"}},
+      {"?*INSTR", VI_SUCCESS, {"GPIB1::5::INSTR", "GPIB0::17::2::INSTR", "GPIB0::17::INSTR"}},
+      {"?*", VI_SUCCESS,
+       {"GPIB1::5::INSTR", "GPIB0::17::2::INSTR", "GPIB0::17::INSTR", "GPIB0::INTFC", "GPIB1::INTFC"}},
+      {"?*INTFC", VI_SUCCESS, {"GPIB0::INTFC", "GPIB1::INTFC"}},
+      {"GPIB1::INTFC", VI_SUCCESS, {"GPIB1::INTFC"}},
+      {"gpib0::?*", VI_SUCCESS, {"GPIB0::17::2::INSTR", "GPIB0::17::INSTR", "GPIB0::INTFC"}},
       {"GPIB[0-9]::5::INSTR", VI_SUCCESS, {"GPIB1::5::INSTR"}},
-      {"GPIB[^0]?*", VI_SUCCESS, {"GPIB1::5::INSTR"}},
+      {"GPIB[^0]?*", VI_SUCCESS, {"GPIB1::5::INSTR", "GPIB1::INTFC"}},
       {"GPIB0::1*7::INSTR", VI_SUCCESS, {"GPIB0::17::INSTR"}}, // '*' repeats the 1: no glob
       {"GPIB0::17(::2)+::INSTR", VI_SUCCESS, {"GPIB0::17::2::INSTR"}},
-      {"GPIB1?*|?*::17::INSTR", VI_SUCCESS, {"GPIB1::5::INSTR", "GPIB0::17::INSTR"}},
+      {"GPIB1?*|?*::17::INSTR", VI_SUCCESS, {"GPIB1::5::INSTR", "GPIB0::17::INSTR", "GPIB1::INTFC"}},
+      {"GPIB2::INTFC", VI_ERROR_RSRC_NFOUND, {}},
       {"GPIB\\?*", VI_ERROR_RSRC_NFOUND, {}},
       {"G*::?*", VI_ERROR_RSRC_NFOUND, {}},
       {"?*::18::INSTR", VI_ERROR_RSRC_NFOUND, {}},

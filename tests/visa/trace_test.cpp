@@ -116,6 +116,7 @@ TEST_F(VisaTest, TraceShowsLookupsAttributesAndEvents) {
   viStatusDesc(vi, VI_ERROR_TMO, text);
   viDisableEvent(vi, VI_ALL_ENABLED_EVENTS, VI_ALL_MECH);
   viDiscardEvents(vi, VI_ALL_ENABLED_EVENTS, VI_ALL_MECH);
+  viParseRsrcEx(rm, "gpib0::intfc", &type, &board, text, text + 100, text + 200);
   viGetAttribute(rm, VI_ATTR_RSRC_MANF_NAME, text);
   ViVersion version = 0;
   viGetAttribute(rm, VI_ATTR_RSRC_SPEC_VERSION, &version);
@@ -137,6 +138,8 @@ TEST_F(VisaTest, TraceShowsLookupsAttributesAndEvents) {
                    "viStatusDesc(3, 0xBFFF0015) = 0x00000000\n"
                    "viDisableEvent(3, 0x3FFF7FFF, 65535) = 0x3FFF0003\n"
                    "viDiscardEvents(3, 0x3FFF7FFF, 65535) = 0x3FFF0004\n"
+                   "viParseRsrcEx(1, \"gpib0::intfc\") = 0x00000000 type=1 board=0 class=\"INTFC\" "
+                   "name=\"GPIB0::INTFC\"\n"
                    "viGetAttribute(1, VI_ATTR_RSRC_MANF_NAME) = 0x00000000 \"kesload stand-in VISA\"\n"
                    "viGetAttribute(1, VI_ATTR_RSRC_SPEC_VERSION) = 0x00000000 5244928\n"
                    "viClose(0) = 0x3FFF0082\n"));

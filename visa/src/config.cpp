@@ -6,6 +6,7 @@
 #include <files.h>
 #include <sim.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -29,7 +30,33 @@ instrument* configuration::find(std::string_view canonical) const {
   return nullptr;
 }
 
+std::vector<std::string> configuration::interfaces() const {
+  std::vector<const resource_name*> names;
+  for (const auto& inst : instruments) {
+    names.push_back(&inst->name);
+  }
+  std::ranges::sort(names, [](const resource_name* a, const resource_name* b) {
+    return a->board != b->board ? a->board < b->board : a->interface_name < b->interface_name;
+  });
+  std::vector<std::string> out;
+  for (const resource_name* name : names) {
+    std::string interface = name->interface_name + "::INTFC";
+    if (out.empty() || out.back() != interface) {
+      out.push_back(std::move(interface));
+    }
+  }
+  return out;
+}
+
+bool configuration::has_interface(std::string_view canonical) const {
+  return std::ranges::any_of(instruments,
+                             [canonical](const auto& inst) { return inst->name.interface_name + "::INTFC" == canonical; });
+}
+
 instrument* configuration::find(const resource_name& name) const {
+  if (name.interface) {
+    return nullptr; // the stand-in serves instruments only
+  }
   if (instrument* inst = find(name.canonical)) {
     return inst;
   }
@@ -180,6 +207,10 @@ private:
     auto parsed = parse_resource(name);
     if (!parsed) {
       return fail(quoted(name) + " is not a resource name of the form NAME[BOARD]::ADDRESS[::SECONDARY][::INSTR]");
+    }
+    if (parsed->interface) {
+      return fail(quoted(name) + " names an interface; a section declares an instrument on one, "
+                                 "NAME[BOARD]::ADDRESS[::SECONDARY][::INSTR]");
     }
     if (config_.find(parsed->canonical) != nullptr) {
       return fail(quoted(name) + " is declared twice");

@@ -37,10 +37,11 @@ struct fault {
 const fault* find_fault(const std::vector<fault>& faults, call which, uint64_t count);
 
 // A resource string taken apart: "GPIB0::17::INSTR", "GPIB::17",
-// "GPIB0::17::0::INSTR", ...
+// "GPIB0::17::0::INSTR", ..., or an interface's, "GPIB0::INTFC".
 struct resource_name {
   std::string canonical;      // the form every name of the resource shares, see parse_resource
   std::string interface_name; // "GPIB0": the interface's letters in capitals and its board number
+  bool interface = false;     // the interface itself (class INTFC), not an instrument on it
   uint16_t board = 0;
   uint16_t primary = 0;
   uint16_t secondary = VI_NO_SEC_ADDR;
@@ -113,6 +114,9 @@ struct configuration {
   double timeout_scale = 1.0;
   trace_file trace; // opened at load when trace_path is set
   instrument* find(std::string_view canonical) const;
+  // The interfaces the instruments sit on, "GPIB0::INTFC", in board order.
+  std::vector<std::string> interfaces() const;
+  bool has_interface(std::string_view canonical) const;
   // The instrument a name opens: the section of the same canonical name,
   // or for secondary address 0 the section without one when no section
   // declares 0 (see README.md).
@@ -123,8 +127,8 @@ struct configuration {
 // "kesvisa: FILE[:LINE]: reason" on standard error and returns false.
 bool load_configuration(const char* path, configuration& out);
 
-// A resource string NAME[BOARD]::PRIMARY[::SECONDARY][::INSTR] taken apart,
-// or nothing when text is not one.
+// A resource string NAME[BOARD]::PRIMARY[::SECONDARY][::INSTR] or
+// NAME[BOARD]::INTFC taken apart, or nothing when text is not one.
 std::optional<resource_name> parse_resource(std::string_view text);
 
 // Whether name matches a VISA resource expression ("?*::INSTR"); nothing
