@@ -47,6 +47,17 @@ void file_watch_close(int watch);
 // it cannot be told.
 file_name file_name_now(int fd, int watch, const char* path);
 
+// An exclusive lock of fd's file across processes, which the system drops
+// when the process ends however it ends. A file open several times in one
+// process holds one lock per opening. The lock lies beyond any data, so the
+// file's bytes stay free to read and write.
+enum class file_lock : uint8_t { taken, busy, failed };
+file_lock file_lock_try(int fd);
+void file_lock_release(int fd);
+// Whether another opening of the file, here or in another process, holds
+// the lock: 1 yes, 0 no, -1 failed (errno set). Taking no lock meanwhile.
+int file_lock_held_elsewhere(int fd);
+
 long process_id();
 // An environment variable's value in UTF-8, or null when it is not set.
 // The value stays until the next call.

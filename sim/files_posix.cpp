@@ -101,6 +101,44 @@ file_name file_name_now(int fd, int watch, const char* path) {
   return named.st_dev == held.st_dev && named.st_ino == held.st_ino ? file_name::same : file_name::replaced;
 }
 
+namespace {
+
+// One byte far beyond any data. Locks of open file descriptions: one per
+// opening (so two sessions of one process exclude each other too), dropped
+// when its last descriptor closes or the process dies, and open to a
+// question that takes nothing.
+struct flock lock_request(short type) {
+  struct flock request {};
+  request.l_type = type;
+  request.l_whence = SEEK_SET;
+  request.l_start = off_t(1) << 62;
+  request.l_len = 1;
+  return request;
+}
+
+} // namespace
+
+file_lock file_lock_try(int fd) {
+  struct flock request = lock_request(F_WRLCK);
+  if (::fcntl(fd, F_OFD_SETLK, &request) == 0) {
+    return file_lock::taken;
+  }
+  return errno == EAGAIN || errno == EACCES ? file_lock::busy : file_lock::failed;
+}
+
+void file_lock_release(int fd) {
+  struct flock request = lock_request(F_UNLCK);
+  ::fcntl(fd, F_OFD_SETLK, &request);
+}
+
+int file_lock_held_elsewhere(int fd) {
+  struct flock request = lock_request(F_WRLCK);
+  if (::fcntl(fd, F_OFD_GETLK, &request) != 0) {
+    return -1;
+  }
+  return request.l_type != F_UNLCK ? 1 : 0;
+}
+
 long process_id() { return long(::getpid()); }
 
 const char* process_variable(const char* name) { return std::getenv(name); }

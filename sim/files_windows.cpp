@@ -203,6 +203,62 @@ void file_watch_close(int) {}
 
 file_name file_name_now(int, int, const char*) { return file_name::same; }
 
+namespace {
+
+// The lock, one byte far beyond any data, and a gate beside it. Windows
+// cannot ask about a lock without trying to take it, so every try and every
+// question passes the gate first: a question never makes another process's
+// try fail. Locks belong to the handle (one per opening) and go with it when
+// the process ends.
+constexpr uint64_t lock_offset = uint64_t(1) << 62;
+constexpr uint64_t gate_offset = lock_offset + 1;
+
+bool lock_byte(HANDLE h, uint64_t at, DWORD flags) {
+  OVERLAPPED where = at_offset(at);
+  return LockFileEx(h, flags, 0, 1, 0, &where) != 0;
+}
+
+void unlock_byte(HANDLE h, uint64_t at) {
+  OVERLAPPED where = at_offset(at);
+  UnlockFileEx(h, 0, 1, 0, &where);
+}
+
+// Tries the lock within the gate; keeps it when wanted and taken.
+file_lock try_within_gate(int fd, bool keep) {
+  HANDLE h = handle_of(fd);
+  if (!lock_byte(h, gate_offset, LOCKFILE_EXCLUSIVE_LOCK)) {
+    set_errno();
+    return file_lock::failed;
+  }
+  file_lock result = file_lock::taken;
+  if (!lock_byte(h, lock_offset, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY)) {
+    const DWORD error = GetLastError();
+    result = error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING ? file_lock::busy : file_lock::failed;
+    errno = platform_errno(error);
+  } else if (!keep) {
+    unlock_byte(h, lock_offset);
+  }
+  unlock_byte(h, gate_offset);
+  return result;
+}
+
+} // namespace
+
+file_lock file_lock_try(int fd) { return try_within_gate(fd, true); }
+
+void file_lock_release(int fd) { unlock_byte(handle_of(fd), lock_offset); }
+
+int file_lock_held_elsewhere(int fd) {
+  switch (try_within_gate(fd, false)) {
+  case file_lock::taken:
+    return 0;
+  case file_lock::busy:
+    return 1;
+  default:
+    return -1;
+  }
+}
+
 long process_id() { return long(GetCurrentProcessId()); }
 
 // From Windows's own UTF-16 environment: the C library's copy holds only

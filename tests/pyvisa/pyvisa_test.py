@@ -53,6 +53,19 @@ class PyvisaSession(unittest.TestCase):
                           for name, info in interfaces.items()],
                          [("GPIB0::INTFC", "INTFC", 0), ("GPIB1::INTFC", "INTFC", 1)])
 
+    def test_exclusive_lock(self):
+        holder = self.rm.open_resource("GPIB0::17::INSTR", access_mode=constants.AccessModes.exclusive_lock,
+                                       read_termination="\n", write_termination="\n")
+        other = self.open()
+        self.assertEqual((holder.lock_state, other.lock_state), (constants.AccessModes.exclusive_lock,) * 2)
+        with self.assertRaises(errors.VisaIOError) as caught:
+            other.query("XXCMD?")
+        self.assertEqual(caught.exception.error_code, constants.StatusCode.error_resource_locked)
+        self.assertEqual(holder.query("XXCMD?"), "2")
+        holder.close()
+        self.assertEqual(other.query("XXCMD?"), "2")
+        other.close()
+
     def test_library_identity(self):
         attribute = constants.ResourceAttribute
         get = self.rm.visalib.get_attribute

@@ -237,6 +237,86 @@ TEST_F(VisaTest, SessionsAreNumberedPerLoadAndCloseWithTheirResourceManager) {
   EXPECT_NE(kesvisa_instrument("gpib0::17::instr"), nullptr);
 }
 
+// While a session holds the exclusive lock, every other session of the
+// instrument stays off the bus; it may still get attributes and set its own.
+TEST_F(VisaTest, ExclusiveLockKeepsOtherSessionsOut) {
+  const struct {
+    const char* name;
+    const char* section;
+  } rows[] = {
+      {"an instrument of this process", ""},
+      {"an instrument with a state file", "state = bench.state\n"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    configure_instrument(std::string(r.section) + "restart_ms = 0\n");
+    ViSession rm = VI_NULL;
+    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+    ViSession holder = VI_NULL;
+    ASSERT_EQ(viOpen(rm, test_resource, VI_EXCLUSIVE_LOCK, 0, &holder), VI_SUCCESS);
+    ViSession refused = 99;
+    EXPECT_EQ(viOpen(rm, "GPIB::17", VI_EXCLUSIVE_LOCK | VI_LOAD_CONFIG, 0, &refused), VI_ERROR_RSRC_LOCKED);
+    EXPECT_EQ(refused, VI_NULL);
+    ViSession other = VI_NULL;
+    ASSERT_EQ(viOpen(rm, test_resource, VI_NO_LOCK, 0, &other), VI_SUCCESS);
+
+    // Unlocked and restarted, the instrument would answer 0 to the mode query.
+    EXPECT_EQ(write(other, "XXENTER 6081\n", true), VI_ERROR_RSRC_LOCKED);
+    EXPECT_EQ(write(other, "XXBOOT 2\n", true), VI_ERROR_RSRC_LOCKED);
+    EXPECT_EQ(viClear(other), VI_ERROR_RSRC_LOCKED);
+    ASSERT_EQ(write(holder, "XXCMD?\n", true), VI_SUCCESS);
+    const reply refused_read = read(other);
+    EXPECT_EQ(refused_read.status, VI_ERROR_RSRC_LOCKED);
+    EXPECT_EQ(refused_read.data, "");
+    EXPECT_EQ(read(holder).data, "2\n") << "the reply waited for the holder";
+    EXPECT_EQ(viSetAttribute(other, VI_ATTR_TMO_VALUE, 0), VI_SUCCESS) << "a session's own attribute";
+    for (const ViSession vi : {holder, other}) {
+      ViAccessMode state = 99;
+      EXPECT_EQ(viGetAttribute(vi, VI_ATTR_RSRC_LOCK_STATE, &state), VI_SUCCESS);
+      EXPECT_EQ(state, VI_EXCLUSIVE_LOCK) << "the resource's state, seen by session " << vi;
+    }
+
+    EXPECT_EQ(viClose(holder), VI_SUCCESS);
+    ViAccessMode state = 99;
+    EXPECT_EQ(viGetAttribute(other, VI_ATTR_RSRC_LOCK_STATE, &state), VI_SUCCESS);
+    EXPECT_EQ(state, VI_NO_LOCK);
+    ASSERT_EQ(write(other, "XXCMD?\n", true), VI_SUCCESS);
+    EXPECT_EQ(read(other).data, "2\n");
+
+    // Closing the resource manager lets go of the lock of its sessions.
+    ASSERT_EQ(viOpen(rm, test_resource, VI_EXCLUSIVE_LOCK, 0, &holder), VI_SUCCESS);
+    ASSERT_EQ(viClose(rm), VI_SUCCESS);
+    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+    EXPECT_EQ(viOpen(rm, test_resource, VI_EXCLUSIVE_LOCK, 0, &holder), VI_SUCCESS);
+  }
+}
+
+TEST_F(VisaTest, AccessModes) {
+  configure_instrument();
+  ViSession rm = VI_NULL;
+  ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+  const struct {
+    ViAccessMode mode;
+    ViStatus status;
+  } cases[] = {
+      {VI_NO_LOCK, VI_SUCCESS},
+      {VI_LOAD_CONFIG, VI_SUCCESS}, // nothing to load: no attribute lasts beyond its session
+      {VI_EXCLUSIVE_LOCK, VI_SUCCESS},
+      {VI_EXCLUSIVE_LOCK | VI_LOAD_CONFIG, VI_SUCCESS},
+      {VI_SHARED_LOCK, VI_ERROR_INV_ACC_MODE}, // viLock's, not viOpen's
+      {VI_EXCLUSIVE_LOCK | VI_SHARED_LOCK, VI_ERROR_INV_ACC_MODE},
+      {8, VI_ERROR_INV_ACC_MODE},
+      {0xFFFFFFFF, VI_ERROR_INV_ACC_MODE},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode);
+    ViSession vi = 99;
+    EXPECT_EQ(viOpen(rm, test_resource, c.mode, 0, &vi), c.status);
+    EXPECT_EQ(vi != VI_NULL, c.status == VI_SUCCESS);
+    viClose(vi);
+  }
+}
+
 TEST_F(VisaTest, Attributes) {
   configure_instrument();
   const ViSession vi = open_instrument();
@@ -257,6 +337,7 @@ TEST_F(VisaTest, Attributes) {
       {vi, VI_ATTR_RSRC_NAME, 0, VI_ERROR_ATTR_READONLY},
       {vi, VI_ATTR_GPIB_PRIMARY_ADDR, 5, VI_ERROR_ATTR_READONLY},
       {vi, 0x3FFF0021, 0, VI_ERROR_NSUP_ATTR},
+      {vi, VI_ATTR_RSRC_LOCK_STATE, VI_EXCLUSIVE_LOCK, VI_ERROR_ATTR_READONLY},
       {vi, VI_ATTR_RSRC_SPEC_VERSION, 0, VI_ERROR_ATTR_READONLY},
       {vi, VI_ATTR_RSRC_MANF_ID, 0, VI_ERROR_NSUP_ATTR},
       {1, VI_ATTR_TMO_VALUE, 10000, VI_ERROR_NSUP_ATTR},

@@ -120,6 +120,10 @@ TEST_F(VisaTest, TraceShowsLookupsAttributesAndEvents) {
   viGetAttribute(rm, VI_ATTR_RSRC_MANF_NAME, text);
   ViVersion version = 0;
   viGetAttribute(rm, VI_ATTR_RSRC_SPEC_VERSION, &version);
+  ViSession locked = VI_NULL;
+  viOpen(rm, test_resource, VI_EXCLUSIVE_LOCK, 0, &locked);
+  viOpen(rm, test_resource, VI_EXCLUSIVE_LOCK, 0, &locked);
+  viClear(vi);
   viClose(VI_NULL);
   EXPECT_EQ(read_file(trace_path()),
             marked("viOpenDefaultRM() = 0x00000000 rm=1\n"
@@ -142,6 +146,9 @@ TEST_F(VisaTest, TraceShowsLookupsAttributesAndEvents) {
                    "name=\"GPIB0::INTFC\"\n"
                    "viGetAttribute(1, VI_ATTR_RSRC_MANF_NAME) = 0x00000000 \"kesload stand-in VISA\"\n"
                    "viGetAttribute(1, VI_ATTR_RSRC_SPEC_VERSION) = 0x00000000 5244928\n"
+                   "viOpen(1, \"GPIB0::17::INSTR\", 1, 0) = 0x00000000 vi=4\n"
+                   "viOpen(1, \"GPIB0::17::INSTR\", 1, 0) = 0xBFFF000F\n"
+                   "viClear(3) = 0xBFFF000F\n"
                    "viClose(0) = 0x3FFF0082\n"));
 }
 

@@ -149,7 +149,11 @@ typedef void* ViPAttrState;
    ViVersion: major in bits 31-20, minor in 19-8, subminor in 7-0. */
 #define VI_SPEC_VERSION ((ViVersion)0x00500800UL)
 
+/* Access modes (viOpen) and lock states (VI_ATTR_RSRC_LOCK_STATE). */
 #define VI_NO_LOCK ((ViAccessMode)0)
+#define VI_EXCLUSIVE_LOCK ((ViAccessMode)1)
+#define VI_SHARED_LOCK ((ViAccessMode)2)
+#define VI_LOAD_CONFIG ((ViAccessMode)4)
 #define VI_TMO_IMMEDIATE 0L
 #define VI_TMO_INFINITE 0xFFFFFFFFUL
 

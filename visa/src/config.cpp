@@ -19,6 +19,9 @@ instrument::~instrument() {
   if (sim != nullptr) {
     sim_destroy(sim);
   }
+  if (lock_fd >= 0) {
+    ksim::file_close(lock_fd);
+  }
 }
 
 instrument* configuration::find(std::string_view canonical) const {
@@ -234,10 +237,17 @@ private:
     }
     char err[256] = {};
     const int result = sim_start(section_->sim, err, sizeof err);
+    instrument& started = *section_;
     section_ = nullptr;
     if (result != 0) {
       return fail_at(line_of_key_in(err), err[0] != '\0' ? err : "the simulated instrument could not start");
     }
+    // The state file is the instrument: its lock is taken there.
+    std::string reason;
+    if (!state_path_.empty() && !open_lock(started, state_path_, reason)) {
+      return fail_at(line_of_key_in(reason), reason);
+    }
+    state_path_.clear();
     return true;
   }
 
@@ -310,6 +320,9 @@ private:
     switch (sim_configure(section_->sim, k.c_str(), v.c_str(), err, sizeof err)) {
     case 0:
       key_lines_[k] = line_;
+      if (key == "state") {
+        state_path_ = v;
+      }
       return true;
     case 1:
       if (key == "fail") {
@@ -370,6 +383,7 @@ private:
   instrument* section_ = nullptr;
   size_t section_line_ = 0;
   std::map<std::string, size_t> key_lines_; // the section's instrument keys, each at its last line
+  std::string state_path_;                  // the section's state file, as the instrument has it
   bool scale_seen_ = false;
   size_t trace_line_ = 0;
   size_t error_line_ = 0;

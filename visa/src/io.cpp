@@ -91,6 +91,8 @@ ViStatus set_attribute(session* s, ViAttr attr, ViAttrState value) {
     // The resource manager shows the identity only; find lists have none.
     return s->kind == session_kind::resource_manager && identity(attr) ? VI_ERROR_ATTR_READONLY : VI_ERROR_NSUP_ATTR;
   }
+  // These are every session's own (local, in VISA's terms): a lock held by
+  // another session does not keep them from being set.
   switch (attr) {
   case VI_ATTR_SEND_END_EN:
   case VI_ATTR_TERMCHAR_EN:
@@ -133,7 +135,7 @@ attribute_value failed(ViStatus status) {
 
 template <typename T> attribute_value number_of(uint64_t value) { return {VI_SUCCESS, value, sizeof(T), nullptr}; }
 
-attribute_value get_attribute(const session* s, ViAttr attr) {
+attribute_value get_attribute(const session* s, ViSession vi, ViAttr attr) {
   if (s == nullptr) {
     return failed(VI_ERROR_INV_OBJECT);
   }
@@ -166,8 +168,11 @@ attribute_value get_attribute(const session* s, ViAttr attr) {
     return {VI_SUCCESS, 0, 0, name.canonical.c_str()};
   case VI_ATTR_RSRC_CLASS:
     return {VI_SUCCESS, 0, 0, "INSTR"};
-  case VI_ATTR_RSRC_LOCK_STATE:
-    return number_of<ViAccessMode>(VI_NO_LOCK);
+  case VI_ATTR_RSRC_LOCK_STATE: {
+    // The resource's state, whichever session holds the lock.
+    const auto state = lock_state(*s->inst, vi);
+    return state ? number_of<ViAccessMode>(*state) : failed(VI_ERROR_SYSTEM_ERROR);
+  }
   case VI_ATTR_RM_SESSION:
     return number_of<ViSession>(s->rm);
   case VI_ATTR_INTF_TYPE:
@@ -210,8 +215,9 @@ void store(void* out, const attribute_value& v) {
   }
 }
 
-// The checks every bus call makes before it counts.
-ViStatus bus_session(const session* s, const void* buffer, ViUInt32 count) {
+// The checks every bus call makes before it counts: a call another
+// session's lock refuses is no call on the instrument.
+ViStatus bus_session(const session* s, ViSession vi, const void* buffer, ViUInt32 count) {
   if (s == nullptr) {
     return VI_ERROR_INV_OBJECT;
   }
@@ -221,7 +227,7 @@ ViStatus bus_session(const session* s, const void* buffer, ViUInt32 count) {
   if (buffer == nullptr && count > 0) {
     return VI_ERROR_USER_BUF;
   }
-  return VI_SUCCESS;
+  return lock_allows(*s->inst, vi);
 }
 
 // The reply up to and with the termination character, the room's worth, or
@@ -269,7 +275,7 @@ ViStatus viGetAttribute(ViObject vi, ViAttr attrName, void* attrValue) {
   try {
     library& l = lib();
     std::lock_guard guard(l.lock);
-    attribute_value value = get_attribute(l.find(vi), attrName);
+    attribute_value value = get_attribute(l.find(vi), vi, attrName);
     if (value.status == VI_SUCCESS && attrValue == nullptr) {
       value.status = VI_ERROR_USER_BUF;
     }
@@ -304,7 +310,7 @@ ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 count, ViPUInt32 ret_cou
     ViUInt32 sent = 0;
     // END goes with the last byte; a write of no bytes has none to carry it.
     const bool end = s != nullptr && s->inst != nullptr && s->send_end && count > 0;
-    ViStatus status = bus_session(s, buf, count);
+    ViStatus status = bus_session(s, vi, buf, count);
     if (status == VI_SUCCESS) {
       if (const fault* f = meet_fault(*s->inst, call::write)) {
         status = f->status;
@@ -347,7 +353,7 @@ ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 count, ViPUInt32 ret_count) {
     session* s = l.find(vi);
     ViUInt32 got = 0;
     bool end = false;
-    ViStatus status = bus_session(s, buf, count);
+    ViStatus status = bus_session(s, vi, buf, count);
     if (status == VI_SUCCESS) {
       if (const fault* f = meet_fault(*s->inst, call::read)) {
         status = f->status;
@@ -398,7 +404,7 @@ ViStatus viClear(ViSession vi) {
     library& l = lib();
     std::lock_guard guard(l.lock);
     session* s = l.find(vi);
-    ViStatus status = bus_session(s, &vi, 0);
+    ViStatus status = bus_session(s, vi, &vi, 0);
     if (status == VI_SUCCESS) {
       if (const fault* f = meet_fault(*s->inst, call::clear)) {
         status = f->status;

@@ -50,6 +50,12 @@ struct resource_name {
 struct instrument {
   resource_name name; // as its section declares it
   sim_instrument* sim = nullptr;
+  // The exclusive lock: the session of this process that holds it, and the
+  // state file opened for the lock across processes (-1 without a state
+  // file: the instrument then lives in this process only, and so does its
+  // lock).
+  ViSession lock_holder = VI_NULL;
+  int lock_fd = -1;
   std::vector<fault> faults;
   bool cable_set = false;
   uint64_t cable = 0;              // bus transactions that still get through
@@ -59,8 +65,23 @@ struct instrument {
   instrument() = default;
   instrument(const instrument&) = delete;
   instrument& operator=(const instrument&) = delete;
-  ~instrument(); // destroys the simulated instrument
+  ~instrument(); // destroys the simulated instrument, drops the lock
 };
+
+// The exclusive lock on an instrument (lock.cpp). The state file opened for
+// the lock, or false with the reason.
+bool open_lock(instrument& inst, const std::string& state_path, std::string& reason);
+// Takes the lock for session vi, about to open, waiting up to timeout_ms ×
+// scale while another process holds it: VI_SUCCESS, VI_ERROR_RSRC_LOCKED, or
+// VI_ERROR_SYSTEM_ERROR when the system cannot tell.
+ViStatus take_lock(instrument& inst, ViSession vi, ViUInt32 timeout_ms, double scale);
+void release_lock(instrument& inst, ViSession vi);
+// Whether session vi may use the instrument: VI_ERROR_RSRC_LOCKED while
+// another session, here or in another process, holds its lock.
+ViStatus lock_allows(const instrument& inst, ViSession vi);
+// The lock state of the instrument as session vi sees it, or nothing when
+// the system cannot tell.
+std::optional<ViAccessMode> lock_state(const instrument& inst, ViSession vi);
 
 // One line of the trace, built on the stack: the per-call paths allocate
 // nothing.
@@ -172,6 +193,7 @@ struct library {
   uint64_t rm_calls = 0;
 
   session* find(ViSession vi);
+  ViSession next_number() const; // the number new_session gives next
   ViSession new_session(const session& s);
   void reset();
 };
