@@ -53,25 +53,6 @@ class PyvisaSession(unittest.TestCase):
                           for name, info in interfaces.items()],
                          [("GPIB0::INTFC", "INTFC", 0), ("GPIB1::INTFC", "INTFC", 1)])
 
-    def test_exclusive_lock(self):
-        holder = self.rm.open_resource("GPIB0::17::INSTR", access_mode=constants.AccessModes.exclusive_lock,
-                                       read_termination="\n", write_termination="\n")
-        other = self.open()
-        self.assertEqual((holder.lock_state, other.lock_state), (constants.AccessModes.exclusive_lock,) * 2)
-        with self.assertRaises(errors.VisaIOError) as caught:
-            other.query("XXCMD?")
-        self.assertEqual(caught.exception.error_code, constants.StatusCode.error_resource_locked)
-        self.assertEqual(holder.query("XXCMD?"), "2")
-        holder.close()
-        self.assertEqual(other.query("XXCMD?"), "2")
-        other.close()
-
-    def test_library_identity(self):
-        attribute = constants.ResourceAttribute
-        get = self.rm.visalib.get_attribute
-        self.assertEqual(get(self.rm.session, attribute.resource_manufacturer_name)[0], "kesload stand-in VISA")
-        self.assertEqual(get(self.rm.session, attribute.resource_spec_version)[0], 0x00500800)
-
     def test_every_name_form_opens_the_instrument(self):
         for name in ("GPIB0::17::INSTR", "GPIB::17::INSTR", "GPIB0::17::0::INSTR", "GPIB0::17", "GPIB::17",
                      "GPIB0::17::0"):
