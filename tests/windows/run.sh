@@ -270,7 +270,7 @@ opener() { wine "$kessim" run files/lock.conf -- "$tools/locking_open.exe" "$@" 
 opener 1 "$(winepath -w files/release)" > holder.txt &
 holder=$!
 for _ in $(seq 300); do
-  grep -q open holder.txt && break
+  grep -qs open holder.txt && break
   sleep 0.2
 done
 meanwhile=$( (opener 1; opener 0) | tr -d '\r')
