@@ -256,8 +256,8 @@ TEST(State, SpoiledUnderARunningInstrument) {
          fs::copy_file(p + ".old", p);
        },
        "replaced by another file while in use"},
-      {"its folder removed",
-       [](const std::string& p) { fs::remove_all(fs::path(p).parent_path()); }, "removed while in use"},
+      {"its folder removed", [](const std::string& p) { fs::remove_all(fs::path(p).parent_path()); },
+       "removed while in use"},
   };
   for (const auto& r : rows) {
     temp_dir dir;

@@ -123,7 +123,8 @@ TEST_F(VisaTest, FindResources) {
   } cases[] = {
       {"?*::INSTR", VI_SUCCESS, {"GPIB1::5::INSTR", "GPIB0::17::2::INSTR", "GPIB0::17::INSTR"}},
       {"?*INSTR", VI_SUCCESS, {"GPIB1::5::INSTR", "GPIB0::17::2::INSTR", "GPIB0::17::INSTR"}},
-      {"?*", VI_SUCCESS,
+      {"?*",
+       VI_SUCCESS,
        {"GPIB1::5::INSTR", "GPIB0::17::2::INSTR", "GPIB0::17::INSTR", "GPIB0::INTFC", "GPIB1::INTFC"}},
       {"?*INTFC", VI_SUCCESS, {"GPIB0::INTFC", "GPIB1::INTFC"}},
       {"GPIB1::INTFC", VI_SUCCESS, {"GPIB1::INTFC"}},

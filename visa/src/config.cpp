@@ -52,8 +52,8 @@ std::vector<std::string> configuration::interfaces() const {
 }
 
 bool configuration::has_interface(std::string_view canonical) const {
-  return std::ranges::any_of(instruments,
-                             [canonical](const auto& inst) { return inst->name.interface_name + "::INTFC" == canonical; });
+  return std::ranges::any_of(
+      instruments, [canonical](const auto& inst) { return inst->name.interface_name + "::INTFC" == canonical; });
 }
 
 instrument* configuration::find(const resource_name& name) const {

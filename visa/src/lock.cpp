@@ -20,8 +20,9 @@ namespace {
 ViStatus take_file_lock(int fd, ViUInt32 timeout_ms, double scale) {
   using clock = std::chrono::steady_clock;
   const bool for_ever = timeout_ms == VI_TMO_INFINITE;
-  const auto deadline = clock::now() + std::chrono::duration_cast<clock::duration>(std::chrono::duration<double, std::milli>(
-                                           static_cast<double>(timeout_ms) * scale));
+  const auto deadline =
+      clock::now() + std::chrono::duration_cast<clock::duration>(
+                         std::chrono::duration<double, std::milli>(static_cast<double>(timeout_ms) * scale));
   const auto step = std::chrono::duration_cast<clock::duration>(std::chrono::milliseconds(10));
   for (;;) {
     switch (ksim::file_lock_try(fd)) {

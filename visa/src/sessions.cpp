@@ -131,8 +131,8 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
       if (!parsed) {
         status = VI_ERROR_INV_RSRC_NAME;
       } else if (inst == nullptr) {
-        status = parsed->interface && l.config.has_interface(parsed->canonical) ? VI_ERROR_NIMPL_OPER
-                                                                                : VI_ERROR_RSRC_NFOUND;
+        status =
+            parsed->interface && l.config.has_interface(parsed->canonical) ? VI_ERROR_NIMPL_OPER : VI_ERROR_RSRC_NFOUND;
       } else {
         const auto count = ++inst->calls[static_cast<size_t>(call::open)];
         const fault* f = find_fault(inst->faults, call::open, count);
