@@ -116,6 +116,14 @@ TEST_F(VisaTest, TraceShowsLookupsAttributesAndEvents) {
   viStatusDesc(vi, VI_ERROR_TMO, text);
   viDisableEvent(vi, VI_ALL_ENABLED_EVENTS, VI_ALL_MECH);
   viDiscardEvents(vi, VI_ALL_ENABLED_EVENTS, VI_ALL_MECH);
+  viParseRsrcEx(rm, "gpib0::intfc", &type, &board, text, text + 100, text + 200);
+  viGetAttribute(rm, VI_ATTR_RSRC_MANF_NAME, text);
+  ViVersion version = 0;
+  viGetAttribute(rm, VI_ATTR_RSRC_SPEC_VERSION, &version);
+  ViSession locked = VI_NULL;
+  viOpen(rm, test_resource, VI_EXCLUSIVE_LOCK, 0, &locked);
+  viOpen(rm, test_resource, VI_EXCLUSIVE_LOCK, 0, &locked);
+  viClear(vi);
   viClose(VI_NULL);
   EXPECT_EQ(read_file(trace_path()),
             marked("viOpenDefaultRM() = 0x00000000 rm=1\n"
@@ -134,6 +142,13 @@ TEST_F(VisaTest, TraceShowsLookupsAttributesAndEvents) {
                    "viStatusDesc(3, 0xBFFF0015) = 0x00000000\n"
                    "viDisableEvent(3, 0x3FFF7FFF, 65535) = 0x3FFF0003\n"
                    "viDiscardEvents(3, 0x3FFF7FFF, 65535) = 0x3FFF0004\n"
+                   "viParseRsrcEx(1, \"gpib0::intfc\") = 0x00000000 type=1 board=0 class=\"INTFC\" "
+                   "name=\"GPIB0::INTFC\"\n"
+                   "viGetAttribute(1, VI_ATTR_RSRC_MANF_NAME) = 0x00000000 \"kesload stand-in VISA\"\n"
+                   "viGetAttribute(1, VI_ATTR_RSRC_SPEC_VERSION) = 0x00000000 5244928\n"
+                   "viOpen(1, \"GPIB0::17::INSTR\", 1, 0) = 0x00000000 vi=4\n"
+                   "viOpen(1, \"GPIB0::17::INSTR\", 1, 0) = 0xBFFF000F\n"
+                   "viClear(3) = 0xBFFF000F\n"
                    "viClose(0) = 0x3FFF0082\n"));
 }
 

@@ -289,6 +289,31 @@ else
   ls files
 fi
 
+# The exclusive lock between processes: while one holds it, another's
+# locking open is refused and its writes without the lock too; once the
+# holder has ended (its session still open), the lock is free.
+printf '[GPIB0::17::INSTR]\nstate = lock.state\n' > files/lock.conf
+opener() { wine "$kessim" run files/lock.conf -- "$tools/locking_open.exe" "$@" 2>&1; }
+opener 1 "$(winepath -w files/release)" > holder.txt &
+holder=$!
+for _ in $(seq 300); do
+  grep -qs open holder.txt && break
+  sleep 0.2
+done
+meanwhile=$( (opener 1; opener 0) | tr -d '\r')
+touch files/release
+wait $holder
+after=$(opener 1 | tr -d '\r')
+if [ "$(tr -d '\r' < holder.txt)" = "open 0x00000000 write 0x00000000" ] &&
+  [ "$meanwhile" = $'open 0xBFFF000F\nopen 0x00000000 write 0xBFFF000F' ] &&
+  [ "$after" = "open 0x00000000 write 0x00000000" ]; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+  echo "FAILED: the lock between processes:"
+  printf 'holder: %s\nmeanwhile: %s\nafter: %s\n' "$(tr -d '\r' < holder.txt)" "$meanwhile" "$after"
+fi
+
 # Ctrl-C: once, the run ends at the next transaction boundary (here the
 # pause after the device clear ends at once); twice, while VISA holds the
 # program, the second ends it where it is.
