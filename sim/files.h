@@ -35,6 +35,29 @@ int file_publish(const char* temp, const char* path);
 bool file_exists(const char* path);
 void file_remove(const char* path);
 
+// Whether the name a file was opened by still names it. A state file removed
+// or replaced under a running instrument is no longer its state: a later run
+// would find another instrument there.
+enum class file_name : uint8_t { same, removed, replaced };
+// What keeps watch over path's name (its folder, wherever the process's
+// current folder goes later); -1 when nothing needs keeping or on failure.
+int file_watch_open(const char* path);
+void file_watch_close(int watch);
+// What became of path's name, opened as fd and watched by watch; same when
+// it cannot be told.
+file_name file_name_now(int fd, int watch, const char* path);
+
+// An exclusive lock of fd's file across processes, which the system drops
+// when the process ends however it ends. A file open several times in one
+// process holds one lock per opening. The lock lies beyond any data, so the
+// file's bytes stay free to read and write.
+enum class file_lock : uint8_t { taken, busy, failed };
+file_lock file_lock_try(int fd);
+void file_lock_release(int fd);
+// Whether another opening of the file, here or in another process, holds
+// the lock: 1 yes, 0 no, -1 failed (errno set). Taking no lock meanwhile.
+int file_lock_held_elsewhere(int fd);
+
 long process_id();
 // An environment variable's value in UTF-8, or null when it is not set.
 // The value stays until the next call.

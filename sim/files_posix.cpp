@@ -1,6 +1,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,6 +73,71 @@ bool file_exists(const char* path) {
 }
 
 void file_remove(const char* path) { ::unlink(path); }
+
+// The folder, held open: its entry for the name is looked up there, not
+// through a relative path that a later change of folder would send elsewhere.
+int file_watch_open(const char* path) {
+  const std::string_view whole(path);
+  const size_t folder = path_folder_length(whole);
+  const std::string name = folder == 0 ? std::string(".") : std::string(whole.substr(0, folder));
+  return ::open(name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+void file_watch_close(int watch) {
+  if (watch >= 0) {
+    ::close(watch);
+  }
+}
+
+file_name file_name_now(int fd, int watch, const char* path) {
+  struct stat held {};
+  struct stat named {};
+  if (watch < 0 || ::fstat(fd, &held) != 0) {
+    return file_name::same;
+  }
+  if (::fstatat(watch, path + path_folder_length(path), &named, 0) != 0) {
+    return errno == ENOENT || errno == ENOTDIR ? file_name::removed : file_name::same;
+  }
+  return named.st_dev == held.st_dev && named.st_ino == held.st_ino ? file_name::same : file_name::replaced;
+}
+
+namespace {
+
+// One byte far beyond any data. Locks of open file descriptions: one per
+// opening (so two sessions of one process exclude each other too), dropped
+// when its last descriptor closes or the process dies, and open to a
+// question that takes nothing.
+struct flock lock_request(short type) {
+  struct flock request {};
+  request.l_type = type;
+  request.l_whence = SEEK_SET;
+  request.l_start = off_t(1) << 62;
+  request.l_len = 1;
+  return request;
+}
+
+} // namespace
+
+file_lock file_lock_try(int fd) {
+  struct flock request = lock_request(F_WRLCK);
+  if (::fcntl(fd, F_OFD_SETLK, &request) == 0) {
+    return file_lock::taken;
+  }
+  return errno == EAGAIN || errno == EACCES ? file_lock::busy : file_lock::failed;
+}
+
+void file_lock_release(int fd) {
+  struct flock request = lock_request(F_UNLCK);
+  ::fcntl(fd, F_OFD_SETLK, &request);
+}
+
+int file_lock_held_elsewhere(int fd) {
+  struct flock request = lock_request(F_WRLCK);
+  if (::fcntl(fd, F_OFD_GETLK, &request) != 0) {
+    return -1;
+  }
+  return request.l_type != F_UNLCK ? 1 : 0;
+}
 
 long process_id() { return long(::getpid()); }
 

@@ -25,16 +25,20 @@ bool widen(const char* path, wide_path& wide) {
   return true;
 }
 
-// Shared with every other process in every way: another run on the same
-// instrument, kessim, or a test that cuts the file short or removes it.
-constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// Shared with every other process for reading and writing: another run on
+// the same instrument, kessim, or a test that cuts the file short. An
+// existing file is not shared for deleting: while a state is open, Windows
+// refuses to remove, rename or replace it, so its name keeps naming it. A
+// trace or a new file may go while open, as on Linux.
+constexpr DWORD share_read_write = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr DWORD share_all = share_read_write | FILE_SHARE_DELETE;
 
-int open_handle(const char* path, DWORD access, DWORD disposition) {
+int open_handle(const char* path, DWORD access, DWORD disposition, DWORD share = share_all) {
   wide_path wide;
   if (!widen(path, wide)) {
     return -1;
   }
-  HANDLE h = CreateFileW(wide.data(), access, share_all, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(wide.data(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     set_errno();
     // Windows opens no folder as a file; say what POSIX says.
@@ -79,7 +83,7 @@ OVERLAPPED at_offset(uint64_t at) {
 } // namespace
 
 int file_open(const char* path, bool writable) {
-  return open_handle(path, writable ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ, OPEN_EXISTING);
+  return open_handle(path, writable ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ, OPEN_EXISTING, share_read_write);
 }
 
 int file_create_new(const char* path) { return open_handle(path, GENERIC_WRITE, CREATE_NEW); }
@@ -189,6 +193,69 @@ void file_remove(const char* path) {
   wide_path wide;
   if (widen(path, wide)) {
     DeleteFileW(wide.data());
+  }
+}
+
+// Nothing to watch: an open state's name cannot change (see share_read_write).
+int file_watch_open(const char*) { return -1; }
+
+void file_watch_close(int) {}
+
+file_name file_name_now(int, int, const char*) { return file_name::same; }
+
+namespace {
+
+// The lock, one byte far beyond any data, and a gate beside it. Windows
+// cannot ask about a lock without trying to take it, so every try and every
+// question passes the gate first: a question never makes another process's
+// try fail. Locks belong to the handle (one per opening) and go with it when
+// the process ends.
+constexpr uint64_t lock_offset = uint64_t(1) << 62;
+constexpr uint64_t gate_offset = lock_offset + 1;
+
+bool lock_byte(HANDLE h, uint64_t at, DWORD flags) {
+  OVERLAPPED where = at_offset(at);
+  return LockFileEx(h, flags, 0, 1, 0, &where) != 0;
+}
+
+void unlock_byte(HANDLE h, uint64_t at) {
+  OVERLAPPED where = at_offset(at);
+  UnlockFileEx(h, 0, 1, 0, &where);
+}
+
+// Tries the lock within the gate; keeps it when wanted and taken.
+file_lock try_within_gate(int fd, bool keep) {
+  HANDLE h = handle_of(fd);
+  if (!lock_byte(h, gate_offset, LOCKFILE_EXCLUSIVE_LOCK)) {
+    set_errno();
+    return file_lock::failed;
+  }
+  file_lock result = file_lock::taken;
+  if (!lock_byte(h, lock_offset, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY)) {
+    const DWORD error = GetLastError();
+    result = error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING ? file_lock::busy : file_lock::failed;
+    errno = platform_errno(error);
+  } else if (!keep) {
+    unlock_byte(h, lock_offset);
+  }
+  unlock_byte(h, gate_offset);
+  return result;
+}
+
+} // namespace
+
+file_lock file_lock_try(int fd) { return try_within_gate(fd, true); }
+
+void file_lock_release(int fd) { unlock_byte(handle_of(fd), lock_offset); }
+
+int file_lock_held_elsewhere(int fd) {
+  switch (try_within_gate(fd, false)) {
+  case file_lock::taken:
+    return 0;
+  case file_lock::busy:
+    return 1;
+  default:
+    return -1;
   }
 }
 

@@ -206,6 +206,7 @@ int state_store::open(const char* path, bool writable, char* err, size_t err_siz
     return 2;
   }
   fd_ = fd;
+  watch_ = file_watch_open(path);
   path_ = path;
   scratch_.assign(chunk_size, 0);
   return 0;
@@ -220,7 +221,9 @@ void state_store::close() {
   if (fd_ >= 0) {
     file_close(fd_);
   }
+  file_watch_close(watch_);
   fd_ = -1;
+  watch_ = -1;
   path_.clear();
   memory_.clear();
   scratch_.clear();
@@ -241,13 +244,22 @@ bool state_store::fail(const char* what, int error) const {
 }
 
 // Whether the file is still a whole, sound state. Another process may have
-// cut it short or written over it since the last access.
+// removed it, put another file in its place, cut it short or written over
+// it since the last access.
 bool state_store::usable() const {
   if (failed_) {
     return false;
   }
   if (fd_ < 0) {
     return !memory_.empty() || fail("no state");
+  }
+  switch (file_name_now(fd_, watch_, path_.c_str())) {
+  case file_name::removed:
+    return fail("removed while in use");
+  case file_name::replaced:
+    return fail("replaced by another file while in use");
+  default:
+    break;
   }
   uint64_t size = 0;
   errno = 0;

@@ -46,8 +46,9 @@ int state_create(const char* path, const uint8_t* image, char* err, size_t err_s
 // another process using the same file (a second run on the same instrument,
 // kessim) sees each change at once, and a file cut short by someone else
 // makes the access fail instead of killing the process with SIGBUS. Every
-// access first checks the file's size and header; once one fails the store
-// stays failed and reason() says why. Offsets are into the flash.
+// access first checks that the file's name still names it (not removed, not
+// replaced by another file), and its size and header; once one fails the
+// store stays failed and reason() says why. Offsets are into the flash.
 class state_store {
 public:
   state_store() = default;
@@ -85,6 +86,7 @@ private:
   bool write_at(size_t at, const uint8_t* data, size_t length);
 
   int fd_ = -1;
+  int watch_ = -1; // keeps watch over the file's name
   std::string path_;
   std::vector<uint8_t> memory_;          // the state, without a file
   mutable std::vector<uint8_t> scratch_; // with a file: room for one chunk

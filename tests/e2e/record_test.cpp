@@ -89,8 +89,8 @@ TEST(Replay, ARecordingEqualsTheStandInsTraceCallForCall) {
   EXPECT_EQ(recorded, call_records(read_file(b.trace)));
   // Asked of the library right after the resource manager opened.
   ASSERT_GE(recorded.size(), 3U);
-  EXPECT_EQ(recorded[1], "viGetAttribute(1, VI_ATTR_RSRC_MANF_NAME) = 0xBFFF001D VI_ERROR_NSUP_ATTR");
-  EXPECT_EQ(recorded[2], "viGetAttribute(1, VI_ATTR_RSRC_IMPL_VERSION) = 0xBFFF001D VI_ERROR_NSUP_ATTR");
+  EXPECT_EQ(recorded[1], "viGetAttribute(1, VI_ATTR_RSRC_MANF_NAME) = 0x00000000 VI_SUCCESS \"kesload stand-in VISA\"");
+  EXPECT_EQ(recorded[2], "viGetAttribute(1, VI_ATTR_RSRC_IMPL_VERSION) = 0x00000000 VI_SUCCESS 0x00100000"); // 1.0.0
   // What only the recording has: the image, the pauses, where each block
   // came from, and the exit status.
   const std::vector<std::string> lines = split_lines(recording);

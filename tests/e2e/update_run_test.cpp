@@ -111,6 +111,43 @@ TEST(Update, AFailingCloseAfterSuccessIsStillAFailure) {
   }
 }
 
+// A second updater, and kescheck, while an update holds the instrument: the
+// updater is kept out at its open and kescheck says so, neither sends a
+// thing, and the update completes undisturbed.
+TEST(Update, AnotherProgramIsKeptOutOfAnUpdate) {
+  const bench b = make_bench(road_size);
+  b.configure("erase_ms = 300\n");
+  running_program first = b.start();
+  ASSERT_TRUE(wait_for_text(b.trace, "XXERASE? 0,1")) << read_file(b.trace);
+  const program_run second = b.run();
+  EXPECT_EQ(second.status, 1);
+  EXPECT_EQ(second.out, "");
+  EXPECT_EQ(second.err, "viOpen: GPIB0::17::INSTR is in use by another program\n");
+  const std::vector<std::string> env{"KESVISA_CONFIG=" + b.config};
+  const program_run look = run_program(KESCHECK_BIN, {"fw.bin"}, env, b.dir);
+  EXPECT_EQ(look.status, 1);
+  EXPECT_TRUE(look.out.ends_with("image: fw.bin\nverdict: in use by another program\n")) << look.out;
+  EXPECT_EQ(look.err, "");
+  const program_run update = finish_program(first);
+  EXPECT_EQ(update.status, 0) << update.err;
+  EXPECT_EQ(update.out, road_out);
+  // Only the first one's commands reached the instrument, in their order.
+  auto written = [](const std::string& trace) {
+    std::vector<std::string> lines;
+    for (const std::string& line : split_lines(trace)) {
+      if (line.starts_with("viWrite(") && line.find(") = 0x00000000 VI_SUCCESS") != std::string::npos) {
+        lines.push_back(line);
+      }
+    }
+    return lines;
+  };
+  EXPECT_EQ(written(read_trace(b.trace)), written(read_file(TEST_DATA_DIR "/road_trace.txt")));
+  const program_run after = run_program(KESCHECK_BIN, {"fw.bin"}, env, b.dir);
+  EXPECT_TRUE(after.out.ends_with("verdict: same\n")) << after.out;
+  EXPECT_EQ(after.status, 0);
+  EXPECT_EQ(b.flash(), b.image_bytes);
+}
+
 // A half-installed VISA: named as such, not as a timeout, and nothing sent.
 TEST(Update, WithoutAResourceManagerNothingElseIsCalled) {
   const bench b = make_bench(road_size);

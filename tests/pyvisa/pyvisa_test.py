@@ -43,11 +43,15 @@ class PyvisaSession(unittest.TestCase):
 
     def test_list_resources(self):
         self.assertEqual(self.rm.list_resources(), ("GPIB0::17::INSTR", "GPIB1::5::INSTR"))
-        self.assertEqual(self.rm.list_resources("GPIB[1-9]::?*"), ("GPIB1::5::INSTR",))
+        self.assertEqual(self.rm.list_resources("GPIB[1-9]::?*"), ("GPIB1::5::INSTR", "GPIB1::INTFC"))
         self.assertEqual(self.rm.list_resources("?*::18::INSTR"), ())
         info = self.rm.resource_info("GPIB::17")
         self.assertEqual((info.interface_type, info.interface_board_number), (constants.InterfaceType.gpib, 0))
         self.assertEqual((info.resource_class, info.resource_name), ("INSTR", "GPIB0::17::INSTR"))
+        interfaces = self.rm.list_resources_info("?*INTFC")
+        self.assertEqual([(name, info.resource_class, info.interface_board_number)
+                          for name, info in interfaces.items()],
+                         [("GPIB0::INTFC", "INTFC", 0), ("GPIB1::INTFC", "INTFC", 1)])
 
     def test_every_name_form_opens_the_instrument(self):
         for name in ("GPIB0::17::INSTR", "GPIB::17::INSTR", "GPIB0::17::0::INSTR", "GPIB0::17", "GPIB::17",

@@ -16,7 +16,7 @@ template <typename Calls> long allocations_of(Calls&& calls) {
 
 TEST_F(VisaTest, CallsAfterLoadAllocateNothing) {
   configure("trace = " + trace_path() +
-            "\ntimeout_scale = 0\n[GPIB0::17::INSTR]\nfail = viWrite 3 VI_ERROR_IO\ncable = 6\n");
+            "\ntimeout_scale = 0\n[GPIB0::17::INSTR]\nstate = bench.state\nfail = viWrite 3 VI_ERROR_IO\ncable = 6\n");
   const ViSession vi = open_instrument();
   const ViByte query[] = "XXCMD?\n";
   std::vector<ViByte> block(65536, 0xA5);
@@ -36,6 +36,10 @@ TEST_F(VisaTest, CallsAfterLoadAllocateNothing) {
       viSetAttribute(vi, VI_ATTR_TERMCHAR_EN, VI_FALSE);
       ViUInt32 timeout = 0;
       viGetAttribute(vi, VI_ATTR_TMO_VALUE, &timeout);
+      ViAccessMode lock = 0;
+      viGetAttribute(vi, VI_ATTR_RSRC_LOCK_STATE, &lock); // asks the state file's lock
+      ViChar maker[VI_FIND_BUFLEN];
+      viGetAttribute(1, VI_ATTR_RSRC_MANF_NAME, maker);
       viSetAttribute(vi, VI_ATTR_TMO_VALUE, 10000);
       viWrite(vi, block.data(), static_cast<ViUInt32>(block.size()), &count);
       viClear(vi);

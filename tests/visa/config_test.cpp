@@ -21,6 +21,7 @@ TEST_F(VisaTest, BadConfigurationsAreReportedOnOneLine) {
       {"fail = viWrite 1 VI_ERROR_IO\n", ":1: ", "viWrite faults belong in an instrument's"},
       {"[GPIB0::17::SOCKET]\n", ":1: ", "'GPIB0::17::SOCKET' is not a resource name"},
       {"[GPIB0::17::31::INSTR]\n", ":1: ", "is not a resource name"},
+      {"[gpib1::intfc]\n", ":1: ", "'gpib1::intfc' names an interface"},
       {"[GPIB0::17::INSTR]\n[gpib::17]\n", ":2: ", "'gpib::17' is declared twice"},
       {"[GPIB0::17::INSTR\n", ":1: ", "a section header ends with ']'"},
       {"[GPIB0::17::INSTR]\n[gpib0::017::instr]\n", ":2: ", "'gpib0::017::instr' is declared twice"},

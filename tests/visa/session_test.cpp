@@ -47,6 +47,13 @@ TEST_F(VisaTest, ResourceStrings) {
       {"::17::INSTR", VI_ERROR_INV_RSRC_NAME, nullptr, 0},
       {"GPIB0::17::SOCKET", VI_ERROR_INV_RSRC_NAME, nullptr, 0},
       {nullptr, VI_ERROR_INV_RSRC_NAME, nullptr, 0},
+      // Interfaces parse; the stand-in opens no session on one.
+      {"gpib00::intfc", VI_ERROR_NIMPL_OPER, "GPIB0::INTFC", 0},
+      {"GPIB::INTFC", VI_ERROR_NIMPL_OPER, "GPIB0::INTFC", 0},
+      {"GPIB2::INTFC", VI_ERROR_RSRC_NFOUND, "GPIB2::INTFC", 2},
+      {"GPIB0::INTFC::INSTR", VI_ERROR_INV_RSRC_NAME, nullptr, 0},
+      {"GPIB0::17::INTFC", VI_ERROR_INV_RSRC_NAME, nullptr, 0},
+      {"::INTFC", VI_ERROR_INV_RSRC_NAME, nullptr, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name != nullptr ? c.name : "(null)");
@@ -65,7 +72,7 @@ TEST_F(VisaTest, ResourceStrings) {
     if (c.canonical != nullptr) {
       EXPECT_EQ(type, VI_INTF_GPIB);
       EXPECT_EQ(board, c.board);
-      EXPECT_STREQ(rsrc_class, "INSTR");
+      EXPECT_STREQ(rsrc_class, std::string(c.canonical).ends_with("::INTFC") ? "INTFC" : "INSTR");
       EXPECT_STREQ(expanded, c.canonical);
       EXPECT_STREQ(alias, "");
     }
@@ -112,16 +119,22 @@ TEST_F(VisaTest, FindResources) {
   const struct {
     const char* expression;
     ViStatus status;
-    names found; // in the configuration's order
+    names found; // the instruments in the configuration's order, then the interfaces in board order
   } cases[] = {
       {"?*::INSTR", VI_SUCCESS, {"GPIB1::5::INSTR", "GPIB0::17::2::INSTR", "GPIB0::17::INSTR"}},
-      {"?*", VI_SUCCESS, {"GPIB1::5::INSTR", "GPIB0::17::2::INSTR", "GPIB0::17::INSTR"}},
-      {"gpib0::?*", VI_SUCCESS, {"GPIB0::17::2::INSTR", "GPIB0::17::INSTR"}},
+      {"?*INSTR", VI_SUCCESS, {"GPIB1::5::INSTR", "GPIB0::17::2::INSTR", "GPIB0::17::INSTR"}},
+      {"?*",
+       VI_SUCCESS,
+       {"GPIB1::5::INSTR", "GPIB0::17::2::INSTR", "GPIB0::17::INSTR", "GPIB0::INTFC", "GPIB1::INTFC"}},
+      {"?*INTFC", VI_SUCCESS, {"GPIB0::INTFC", "GPIB1::INTFC"}},
+      {"GPIB1::INTFC", VI_SUCCESS, {"GPIB1::INTFC"}},
+      {"gpib0::?*", VI_SUCCESS, {"GPIB0::17::2::INSTR", "GPIB0::17::INSTR", "GPIB0::INTFC"}},
       {"GPIB[0-9]::5::INSTR", VI_SUCCESS, {"GPIB1::5::INSTR"}},
-      {"GPIB[^0]?*", VI_SUCCESS, {"GPIB1::5::INSTR"}},
+      {"GPIB[^0]?*", VI_SUCCESS, {"GPIB1::5::INSTR", "GPIB1::INTFC"}},
       {"GPIB0::1*7::INSTR", VI_SUCCESS, {"GPIB0::17::INSTR"}}, // '*' repeats the 1: no glob
       {"GPIB0::17(::2)+::INSTR", VI_SUCCESS, {"GPIB0::17::2::INSTR"}},
-      {"GPIB1?*|?*::17::INSTR", VI_SUCCESS, {"GPIB1::5::INSTR", "GPIB0::17::INSTR"}},
+      {"GPIB1?*|?*::17::INSTR", VI_SUCCESS, {"GPIB1::5::INSTR", "GPIB0::17::INSTR", "GPIB1::INTFC"}},
+      {"GPIB2::INTFC", VI_ERROR_RSRC_NFOUND, {}},
       {"GPIB\\?*", VI_ERROR_RSRC_NFOUND, {}},
       {"G*::?*", VI_ERROR_RSRC_NFOUND, {}},
       {"?*::18::INSTR", VI_ERROR_RSRC_NFOUND, {}},
@@ -225,6 +238,86 @@ TEST_F(VisaTest, SessionsAreNumberedPerLoadAndCloseWithTheirResourceManager) {
   EXPECT_NE(kesvisa_instrument("gpib0::17::instr"), nullptr);
 }
 
+// While a session holds the exclusive lock, every other session of the
+// instrument stays off the bus; it may still get attributes and set its own.
+TEST_F(VisaTest, ExclusiveLockKeepsOtherSessionsOut) {
+  const struct {
+    const char* name;
+    const char* section;
+  } rows[] = {
+      {"an instrument of this process", ""},
+      {"an instrument with a state file", "state = bench.state\n"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    configure_instrument(std::string(r.section) + "restart_ms = 0\n");
+    ViSession rm = VI_NULL;
+    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+    ViSession holder = VI_NULL;
+    ASSERT_EQ(viOpen(rm, test_resource, VI_EXCLUSIVE_LOCK, 0, &holder), VI_SUCCESS);
+    ViSession refused = 99;
+    EXPECT_EQ(viOpen(rm, "GPIB::17", VI_EXCLUSIVE_LOCK | VI_LOAD_CONFIG, 0, &refused), VI_ERROR_RSRC_LOCKED);
+    EXPECT_EQ(refused, VI_NULL);
+    ViSession other = VI_NULL;
+    ASSERT_EQ(viOpen(rm, test_resource, VI_NO_LOCK, 0, &other), VI_SUCCESS);
+
+    // Unlocked and restarted, the instrument would answer 0 to the mode query.
+    EXPECT_EQ(write(other, "XXENTER 6081\n", true), VI_ERROR_RSRC_LOCKED);
+    EXPECT_EQ(write(other, "XXBOOT 2\n", true), VI_ERROR_RSRC_LOCKED);
+    EXPECT_EQ(viClear(other), VI_ERROR_RSRC_LOCKED);
+    ASSERT_EQ(write(holder, "XXCMD?\n", true), VI_SUCCESS);
+    const reply refused_read = read(other);
+    EXPECT_EQ(refused_read.status, VI_ERROR_RSRC_LOCKED);
+    EXPECT_EQ(refused_read.data, "");
+    EXPECT_EQ(read(holder).data, "2\n") << "the reply waited for the holder";
+    EXPECT_EQ(viSetAttribute(other, VI_ATTR_TMO_VALUE, 0), VI_SUCCESS) << "a session's own attribute";
+    for (const ViSession vi : {holder, other}) {
+      ViAccessMode state = 99;
+      EXPECT_EQ(viGetAttribute(vi, VI_ATTR_RSRC_LOCK_STATE, &state), VI_SUCCESS);
+      EXPECT_EQ(state, VI_EXCLUSIVE_LOCK) << "the resource's state, seen by session " << vi;
+    }
+
+    EXPECT_EQ(viClose(holder), VI_SUCCESS);
+    ViAccessMode state = 99;
+    EXPECT_EQ(viGetAttribute(other, VI_ATTR_RSRC_LOCK_STATE, &state), VI_SUCCESS);
+    EXPECT_EQ(state, VI_NO_LOCK);
+    ASSERT_EQ(write(other, "XXCMD?\n", true), VI_SUCCESS);
+    EXPECT_EQ(read(other).data, "2\n");
+
+    // Closing the resource manager lets go of the lock of its sessions.
+    ASSERT_EQ(viOpen(rm, test_resource, VI_EXCLUSIVE_LOCK, 0, &holder), VI_SUCCESS);
+    ASSERT_EQ(viClose(rm), VI_SUCCESS);
+    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+    EXPECT_EQ(viOpen(rm, test_resource, VI_EXCLUSIVE_LOCK, 0, &holder), VI_SUCCESS);
+  }
+}
+
+TEST_F(VisaTest, AccessModes) {
+  configure_instrument();
+  ViSession rm = VI_NULL;
+  ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+  const struct {
+    ViAccessMode mode;
+    ViStatus status;
+  } cases[] = {
+      {VI_NO_LOCK, VI_SUCCESS},
+      {VI_LOAD_CONFIG, VI_SUCCESS}, // nothing to load: no attribute lasts beyond its session
+      {VI_EXCLUSIVE_LOCK, VI_SUCCESS},
+      {VI_EXCLUSIVE_LOCK | VI_LOAD_CONFIG, VI_SUCCESS},
+      {VI_SHARED_LOCK, VI_ERROR_INV_ACC_MODE}, // viLock's, not viOpen's
+      {VI_EXCLUSIVE_LOCK | VI_SHARED_LOCK, VI_ERROR_INV_ACC_MODE},
+      {8, VI_ERROR_INV_ACC_MODE},
+      {0xFFFFFFFF, VI_ERROR_INV_ACC_MODE},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode);
+    ViSession vi = 99;
+    EXPECT_EQ(viOpen(rm, test_resource, c.mode, 0, &vi), c.status);
+    EXPECT_EQ(vi != VI_NULL, c.status == VI_SUCCESS);
+    viClose(vi);
+  }
+}
+
 TEST_F(VisaTest, Attributes) {
   configure_instrument();
   const ViSession vi = open_instrument();
@@ -245,7 +338,12 @@ TEST_F(VisaTest, Attributes) {
       {vi, VI_ATTR_RSRC_NAME, 0, VI_ERROR_ATTR_READONLY},
       {vi, VI_ATTR_GPIB_PRIMARY_ADDR, 5, VI_ERROR_ATTR_READONLY},
       {vi, 0x3FFF0021, 0, VI_ERROR_NSUP_ATTR},
+      {vi, VI_ATTR_RSRC_LOCK_STATE, VI_EXCLUSIVE_LOCK, VI_ERROR_ATTR_READONLY},
+      {vi, VI_ATTR_RSRC_SPEC_VERSION, 0, VI_ERROR_ATTR_READONLY},
+      {vi, VI_ATTR_RSRC_MANF_ID, 0, VI_ERROR_NSUP_ATTR},
       {1, VI_ATTR_TMO_VALUE, 10000, VI_ERROR_NSUP_ATTR},
+      {1, VI_ATTR_RSRC_MANF_NAME, 0, VI_ERROR_ATTR_READONLY},
+      {1, VI_ATTR_RSRC_IMPL_VERSION, 0, VI_ERROR_ATTR_READONLY},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.session << " " << std::hex << c.attr << " " << c.value);
@@ -260,6 +358,12 @@ TEST_F(VisaTest, AttributesReadBackInTheirOwnWidth) {
   ViSession vi = VI_NULL;
   ASSERT_EQ(viOpen(rm, "gpib3::4::9", VI_NO_LOCK, 0, &vi), VI_SUCCESS);
   ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR, 0x0D), VI_SUCCESS);
+  ViFindList list = VI_NULL;
+  ViChar found[VI_FIND_BUFLEN];
+  ASSERT_EQ(viFindRsrc(rm, "?*", &list, nullptr, found), VI_SUCCESS);
+  // The library's identity: its own name, the project's version, and the
+  // revision of the VISA specification it follows (5.8), as ViVersions.
+  const uint64_t version = KESLOAD_VERSION_MAJOR << 20 | KESLOAD_VERSION_MINOR << 8 | KESLOAD_VERSION_PATCH;
   const struct {
     ViObject session;
     ViAttr attr;
@@ -279,8 +383,18 @@ TEST_F(VisaTest, AttributesReadBackInTheirOwnWidth) {
       {vi, VI_ATTR_RM_SESSION, VI_SUCCESS, 4, rm, nullptr},
       {vi, VI_ATTR_RSRC_NAME, VI_SUCCESS, 0, 0, "GPIB3::4::9::INSTR"},
       {vi, VI_ATTR_RSRC_CLASS, VI_SUCCESS, 0, 0, "INSTR"},
+      {vi, VI_ATTR_RSRC_LOCK_STATE, VI_SUCCESS, 4, VI_NO_LOCK, nullptr},
       {vi, 0x3FFF0021, VI_ERROR_NSUP_ATTR, 0, 0, nullptr},
       {rm, VI_ATTR_TMO_VALUE, VI_ERROR_NSUP_ATTR, 0, 0, nullptr},
+      {rm, VI_ATTR_RSRC_MANF_NAME, VI_SUCCESS, 0, 0, "kesload stand-in VISA"},
+      {vi, VI_ATTR_RSRC_MANF_NAME, VI_SUCCESS, 0, 0, "kesload stand-in VISA"},
+      {rm, VI_ATTR_RSRC_IMPL_VERSION, VI_SUCCESS, 4, version, nullptr},
+      {vi, VI_ATTR_RSRC_IMPL_VERSION, VI_SUCCESS, 4, version, nullptr},
+      {rm, VI_ATTR_RSRC_SPEC_VERSION, VI_SUCCESS, 4, 0x00500800, nullptr},
+      {vi, VI_ATTR_RSRC_SPEC_VERSION, VI_SUCCESS, 4, 0x00500800, nullptr},
+      {rm, VI_ATTR_RSRC_MANF_ID, VI_ERROR_NSUP_ATTR, 0, 0, nullptr}, // no vendor number of its own
+      {vi, VI_ATTR_RSRC_MANF_ID, VI_ERROR_NSUP_ATTR, 0, 0, nullptr},
+      {list, VI_ATTR_RSRC_MANF_NAME, VI_ERROR_NSUP_ATTR, 0, 0, nullptr},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.session << " " << std::hex << c.attr);

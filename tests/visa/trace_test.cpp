@@ -133,6 +133,14 @@ TEST_F(VisaTest, TraceShowsLookupsAttributesAndEvents) {
   viStatusDesc(vi, VI_ERROR_TMO, text);
   viDisableEvent(vi, VI_ALL_ENABLED_EVENTS, VI_ALL_MECH);
   viDiscardEvents(vi, VI_ALL_ENABLED_EVENTS, VI_ALL_MECH);
+  viParseRsrcEx(rm, "gpib0::intfc", &type, &board, text, text + 100, text + 200);
+  viGetAttribute(rm, VI_ATTR_RSRC_MANF_NAME, text);
+  ViVersion version = 0;
+  viGetAttribute(rm, VI_ATTR_RSRC_SPEC_VERSION, &version);
+  ViSession locked = VI_NULL;
+  viOpen(rm, test_resource, VI_EXCLUSIVE_LOCK, 0, &locked);
+  viOpen(rm, test_resource, VI_EXCLUSIVE_LOCK, 0, &locked);
+  viClear(vi);
   viClose(VI_NULL);
   EXPECT_EQ(untimed(read_file(trace_path())),
             marked("viOpenDefaultRM() = 0x00000000 VI_SUCCESS rm=1\n"
@@ -151,6 +159,13 @@ TEST_F(VisaTest, TraceShowsLookupsAttributesAndEvents) {
                    "viStatusDesc(3, 0xBFFF0015) = 0x00000000 VI_SUCCESS\n"
                    "viDisableEvent(3, 0x3FFF7FFF, 65535) = 0x3FFF0003 VI_SUCCESS_EVENT_DIS\n"
                    "viDiscardEvents(3, 0x3FFF7FFF, 65535) = 0x3FFF0004 VI_SUCCESS_QUEUE_EMPTY\n"
+                   "viParseRsrcEx(1, \"gpib0::intfc\") = 0x00000000 VI_SUCCESS type=1 board=0 class=\"INTFC\" "
+                   "name=\"GPIB0::INTFC\"\n"
+                   "viGetAttribute(1, VI_ATTR_RSRC_MANF_NAME) = 0x00000000 VI_SUCCESS \"kesload stand-in VISA\"\n"
+                   "viGetAttribute(1, VI_ATTR_RSRC_SPEC_VERSION) = 0x00000000 VI_SUCCESS 0x00500800\n"
+                   "viOpen(1, \"GPIB0::17::INSTR\", 1, 0) = 0x00000000 VI_SUCCESS vi=4\n"
+                   "viOpen(1, \"GPIB0::17::INSTR\", 1, 0) = 0xBFFF000F VI_ERROR_RSRC_LOCKED\n"
+                   "viClear(3) = 0xBFFF000F VI_ERROR_RSRC_LOCKED\n"
                    "viClose(0) = 0x3FFF0082 VI_WARN_NULL_OBJECT\n"));
 }
 

@@ -292,10 +292,10 @@ wine "$kessim" run files/visa.conf -- "$kescheck" appl.bin > /dev/null 2>&1 &
 wine "$kessim" run files/visa.conf -- "$kescheck" appl.bin > /dev/null 2>&1
 wait
 pids=$(cut -d ' ' -f 1 files/trace.txt | sort -u | wc -l)
-whole=$(grep -cE '^[0-9]+ vi[A-Za-z]+\(.*\) = 0x[0-9A-F]{8}( .*)?$' files/trace.txt)
+whole=$(grep -cE '^[0-9]+ [0-9]+\.[0-9] (- session kesvisa .*|[0-9]+\.[0-9] vi[A-Za-z]+\(.*\) = 0x[0-9A-F]{8}( .*)?)$' files/trace.txt)
 # Both ran the same session: each process's lines, in order, are the same.
 for pid in $(cut -d ' ' -f 1 files/trace.txt | sort -u); do
-  grep "^$pid " files/trace.txt | cut -d ' ' -f 2- > "files/$pid.lines"
+  grep "^$pid " files/trace.txt | cut -d ' ' -f 4- | grep -v '^session ' > "files/$pid.lines"
 done
 if [ "$pids" -eq 2 ] && [ "$whole" -eq "$(wc -l < files/trace.txt)" ] && cmp -s files/*.lines; then
   passed=$((passed + 1))
@@ -332,6 +332,31 @@ else
   echo "FAILED: a full disk under kessim create (status $status):"
   cat err.txt
   ls files
+fi
+
+# The exclusive lock between processes: while one holds it, another's
+# locking open is refused and its writes without the lock too; once the
+# holder has ended (its session still open), the lock is free.
+printf '[GPIB0::17::INSTR]\nstate = lock.state\n' > files/lock.conf
+opener() { wine "$kessim" run files/lock.conf -- "$tools/locking_open.exe" "$@" 2>&1; }
+opener 1 "$(winepath -w files/release)" > holder.txt &
+holder=$!
+for _ in $(seq 300); do
+  grep -qs open holder.txt && break
+  sleep 0.2
+done
+meanwhile=$( (opener 1; opener 0) | tr -d '\r')
+touch files/release
+wait $holder
+after=$(opener 1 | tr -d '\r')
+if [ "$(tr -d '\r' < holder.txt)" = "open 0x00000000 write 0x00000000" ] &&
+  [ "$meanwhile" = $'open 0xBFFF000F\nopen 0x00000000 write 0xBFFF000F' ] &&
+  [ "$after" = "open 0x00000000 write 0x00000000" ]; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+  echo "FAILED: the lock between processes:"
+  printf 'holder: %s\nmeanwhile: %s\nafter: %s\n' "$(tr -d '\r' < holder.txt)" "$meanwhile" "$after"
 fi
 
 # Ctrl-C: once, the run ends at the next transaction boundary (here the

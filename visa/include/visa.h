@@ -124,10 +124,10 @@ typedef void* ViPAttrState;
 #define VI_ATTR_TMO_VALUE ((ViAttr)0x3FFF001A)
 #define VI_ATTR_TERMCHAR_EN ((ViAttr)0x3FFF0038)
 #define VI_ATTR_RM_SESSION ((ViAttr)0x3FFF00C4)
+#define VI_ATTR_RSRC_SPEC_VERSION ((ViAttr)0x3FFF0170)
 #define VI_ATTR_INTF_TYPE ((ViAttr)0x3FFF0171)
 #define VI_ATTR_GPIB_PRIMARY_ADDR ((ViAttr)0x3FFF0172)
 #define VI_ATTR_GPIB_SECONDARY_ADDR ((ViAttr)0x3FFF0173)
-#define VI_ATTR_RSRC_SPEC_VERSION ((ViAttr)0x3FFF0170)
 #define VI_ATTR_RSRC_MANF_NAME ((ViAttr)0xBFFF0174)
 #define VI_ATTR_RSRC_MANF_ID ((ViAttr)0x3FFF0175)
 #define VI_ATTR_INTF_NUM ((ViAttr)0x3FFF0176)
@@ -146,9 +146,15 @@ typedef void* ViPAttrState;
 #define VI_SUSPEND_HNDLR 4
 #define VI_ALL_MECH 0xFFFF
 
+/* The revision of the VISA specification these declarations follow, as a
+   ViVersion: major in bits 31-20, minor in 19-8, subminor in 7-0. */
+#define VI_SPEC_VERSION ((ViVersion)0x00500800UL)
+
+/* Access modes (viOpen) and lock states (VI_ATTR_RSRC_LOCK_STATE). */
 #define VI_NO_LOCK ((ViAccessMode)0)
 #define VI_EXCLUSIVE_LOCK ((ViAccessMode)1)
 #define VI_SHARED_LOCK ((ViAccessMode)2)
+#define VI_LOAD_CONFIG ((ViAccessMode)4)
 #define VI_TMO_IMMEDIATE 0L
 #define VI_TMO_INFINITE 0xFFFFFFFFUL
 

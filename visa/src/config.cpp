@@ -6,6 +6,7 @@
 #include <files.h>
 #include <sim.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -18,6 +19,9 @@ instrument::~instrument() {
   if (sim != nullptr) {
     sim_destroy(sim);
   }
+  if (lock_fd >= 0) {
+    ksim::file_close(lock_fd);
+  }
 }
 
 instrument* configuration::find(std::string_view canonical) const {
@@ -29,7 +33,33 @@ instrument* configuration::find(std::string_view canonical) const {
   return nullptr;
 }
 
+std::vector<std::string> configuration::interfaces() const {
+  std::vector<const resource_name*> names;
+  for (const auto& inst : instruments) {
+    names.push_back(&inst->name);
+  }
+  std::ranges::sort(names, [](const resource_name* a, const resource_name* b) {
+    return a->board != b->board ? a->board < b->board : a->interface_name < b->interface_name;
+  });
+  std::vector<std::string> out;
+  for (const resource_name* name : names) {
+    std::string interface = name->interface_name + "::INTFC";
+    if (out.empty() || out.back() != interface) {
+      out.push_back(std::move(interface));
+    }
+  }
+  return out;
+}
+
+bool configuration::has_interface(std::string_view canonical) const {
+  return std::ranges::any_of(
+      instruments, [canonical](const auto& inst) { return inst->name.interface_name + "::INTFC" == canonical; });
+}
+
 instrument* configuration::find(const resource_name& name) const {
+  if (name.interface) {
+    return nullptr; // the stand-in serves instruments only
+  }
   if (instrument* inst = find(name.canonical)) {
     return inst;
   }
@@ -181,6 +211,10 @@ private:
     if (!parsed) {
       return fail(quoted(name) + " is not a resource name of the form NAME[BOARD]::ADDRESS[::SECONDARY][::INSTR]");
     }
+    if (parsed->interface) {
+      return fail(quoted(name) + " names an interface; a section declares an instrument on one, "
+                                 "NAME[BOARD]::ADDRESS[::SECONDARY][::INSTR]");
+    }
     if (config_.find(parsed->canonical) != nullptr) {
       return fail(quoted(name) + " is declared twice");
     }
@@ -203,10 +237,17 @@ private:
     }
     char err[256] = {};
     const int result = sim_start(section_->sim, err, sizeof err);
+    instrument& started = *section_;
     section_ = nullptr;
     if (result != 0) {
       return fail_at(line_of_key_in(err), err[0] != '\0' ? err : "the simulated instrument could not start");
     }
+    // The state file is the instrument: its lock is taken there.
+    std::string reason;
+    if (!state_path_.empty() && !open_lock(started, state_path_, reason)) {
+      return fail_at(line_of_key_in(reason), reason);
+    }
+    state_path_.clear();
     return true;
   }
 
@@ -279,6 +320,9 @@ private:
     switch (sim_configure(section_->sim, k.c_str(), v.c_str(), err, sizeof err)) {
     case 0:
       key_lines_[k] = line_;
+      if (key == "state") {
+        state_path_ = v;
+      }
       return true;
     case 1:
       if (key == "fail") {
@@ -339,6 +383,7 @@ private:
   instrument* section_ = nullptr;
   size_t section_line_ = 0;
   std::map<std::string, size_t> key_lines_; // the section's instrument keys, each at its last line
+  std::string state_path_;                  // the section's state file, as the instrument has it
   bool scale_seen_ = false;
   size_t trace_line_ = 0;
   size_t error_line_ = 0;

@@ -43,9 +43,16 @@ ViStatus viFindRsrc(ViSession sesn, ViConstString expr, ViPFindList vi, ViPUInt3
     } else if (desc[0] = '\0'; expr == nullptr || !resource_matches(expr, "")) {
       status = VI_ERROR_INV_EXPR;
     } else {
+      // The instruments in the configuration's order, then the interfaces
+      // they sit on.
       for (const auto& inst : l.config.instruments) {
         if (resource_matches(expr, inst->name.canonical).value_or(false)) {
           found.push_back(inst->name.canonical);
+        }
+      }
+      for (const std::string& interface : l.config.interfaces()) {
+        if (resource_matches(expr, interface).value_or(false)) {
+          found.push_back(interface);
         }
       }
       if (found.empty()) {
@@ -126,7 +133,7 @@ ViStatus parse_call(const char* function, ViSession rm, ViConstRsrc name, ViPUIn
     *type = VI_INTF_GPIB;
     *board = parsed->board;
     if (extended) {
-      copy_out(rsrc_class, "INSTR");
+      copy_out(rsrc_class, parsed->interface ? "INTFC" : "INSTR");
       copy_out(expanded, parsed->canonical);
       alias[0] = '\0'; // the stand-in knows no aliases
     }
@@ -138,7 +145,7 @@ ViStatus parse_call(const char* function, ViSession rm, ViConstRsrc name, ViPUIn
   if (status == VI_SUCCESS && type != nullptr && board != nullptr) {
     line.add(" type=%u board=%u", static_cast<unsigned>(*type), static_cast<unsigned>(*board));
     if (extended) {
-      line.add(" class=\"INSTR\" name=");
+      line.add(" class=\"%s\" name=", rsrc_class);
       line.add_text(expanded);
     }
   }

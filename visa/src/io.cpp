@@ -23,8 +23,18 @@ bool reach_bus(instrument& inst) {
   return !inst.cable_set || inst.transactions <= inst.cable;
 }
 
+// The library's identity, which the resource manager and instrument
+// sessions show. It has no manufacturer ID of its own to give
+// (VI_ATTR_RSRC_MANF_ID): any number would name some vendor's VISA.
+bool identity(ViAttr attr) {
+  return attr == VI_ATTR_RSRC_MANF_NAME || attr == VI_ATTR_RSRC_IMPL_VERSION || attr == VI_ATTR_RSRC_SPEC_VERSION;
+}
+
 // The attributes an instrument session only shows.
 bool read_only(ViAttr attr) {
+  if (identity(attr)) {
+    return true;
+  }
   switch (attr) {
   case VI_ATTR_RSRC_NAME:
   case VI_ATTR_RSRC_CLASS:
@@ -45,8 +55,11 @@ ViStatus set_attribute(session* s, ViAttr attr, ViAttrState value) {
     return VI_ERROR_INV_OBJECT;
   }
   if (s->kind != session_kind::instrument) {
-    return VI_ERROR_NSUP_ATTR; // the resource manager and find lists have none of them
+    // The resource manager shows the identity only; find lists have none.
+    return s->kind == session_kind::resource_manager && identity(attr) ? VI_ERROR_ATTR_READONLY : VI_ERROR_NSUP_ATTR;
   }
+  // These are every session's own (local, in VISA's terms): a lock held by
+  // another session does not keep them from being set.
   switch (attr) {
   case VI_ATTR_SEND_END_EN:
   case VI_ATTR_TERMCHAR_EN:
@@ -78,7 +91,7 @@ struct attribute_value {
   ViStatus status = VI_SUCCESS;
   uint64_t number = 0;
   size_t width = 0; // bytes of number to store; 0 for a string
-  const std::string* text = nullptr;
+  const char* text = nullptr;
 };
 
 attribute_value failed(ViStatus status) {
@@ -89,10 +102,21 @@ attribute_value failed(ViStatus status) {
 
 template <typename T> attribute_value number_of(uint64_t value) { return {VI_SUCCESS, value, sizeof(T), nullptr}; }
 
-attribute_value get_attribute(const session* s, ViAttr attr) {
-  static const std::string instr = "INSTR";
+attribute_value get_attribute(const session* s, ViSession vi, ViAttr attr) {
   if (s == nullptr) {
     return failed(VI_ERROR_INV_OBJECT);
+  }
+  if (s->kind != session_kind::find_list) {
+    switch (attr) {
+    case VI_ATTR_RSRC_MANF_NAME:
+      return {VI_SUCCESS, 0, 0, "kesload stand-in VISA"};
+    case VI_ATTR_RSRC_IMPL_VERSION:
+      return number_of<ViVersion>(KESVISA_IMPL_VERSION);
+    case VI_ATTR_RSRC_SPEC_VERSION:
+      return number_of<ViVersion>(VI_SPEC_VERSION);
+    default:
+      break;
+    }
   }
   if (s->kind != session_kind::instrument) {
     return failed(VI_ERROR_NSUP_ATTR);
@@ -108,11 +132,14 @@ attribute_value get_attribute(const session* s, ViAttr attr) {
   case VI_ATTR_TMO_VALUE:
     return number_of<ViUInt32>(s->timeout_ms);
   case VI_ATTR_RSRC_NAME:
-    return {VI_SUCCESS, 0, 0, &name.canonical};
+    return {VI_SUCCESS, 0, 0, name.canonical.c_str()};
   case VI_ATTR_RSRC_CLASS:
-    return {VI_SUCCESS, 0, 0, &instr};
-  case VI_ATTR_RSRC_LOCK_STATE:
-    return number_of<ViAccessMode>(VI_NO_LOCK);
+    return {VI_SUCCESS, 0, 0, "INSTR"};
+  case VI_ATTR_RSRC_LOCK_STATE: {
+    // The resource's state, whichever session holds the lock.
+    const auto state = lock_state(*s->inst, vi);
+    return state ? number_of<ViAccessMode>(*state) : failed(VI_ERROR_SYSTEM_ERROR);
+  }
   case VI_ATTR_RM_SESSION:
     return number_of<ViSession>(s->rm);
   case VI_ATTR_INTF_TYPE:
@@ -130,8 +157,9 @@ attribute_value get_attribute(const session* s, ViAttr attr) {
 
 void store(void* out, const attribute_value& v) {
   if (v.text != nullptr) {
-    const size_t n = v.text->size() < VI_FIND_BUFLEN - 1 ? v.text->size() : VI_FIND_BUFLEN - 1;
-    std::memcpy(out, v.text->data(), n);
+    const size_t length = std::strlen(v.text);
+    const size_t n = length < VI_FIND_BUFLEN - 1 ? length : VI_FIND_BUFLEN - 1;
+    std::memcpy(out, v.text, n);
     static_cast<char*>(out)[n] = '\0';
     return;
   }
@@ -154,8 +182,9 @@ void store(void* out, const attribute_value& v) {
   }
 }
 
-// The checks every bus call makes before it counts.
-ViStatus bus_session(const session* s, const void* buffer, ViUInt32 count) {
+// The checks every bus call makes before it counts: a call another
+// session's lock refuses is no call on the instrument.
+ViStatus bus_session(const session* s, ViSession vi, const void* buffer, ViUInt32 count) {
   if (s == nullptr) {
     return VI_ERROR_INV_OBJECT;
   }
@@ -165,7 +194,7 @@ ViStatus bus_session(const session* s, const void* buffer, ViUInt32 count) {
   if (buffer == nullptr && count > 0) {
     return VI_ERROR_USER_BUF;
   }
-  return VI_SUCCESS;
+  return lock_allows(*s->inst, vi);
 }
 
 // The reply up to and with the termination character, the room's worth, or
@@ -217,15 +246,14 @@ ViStatus viGetAttribute(ViObject vi, ViAttr attrName, void* attrValue) {
     library& l = lib();
     std::lock_guard guard(l.lock);
     trace_line line;
-    attribute_value value = get_attribute(l.find(vi), attrName);
+    attribute_value value = get_attribute(l.find(vi), vi, attrName);
     if (value.status == VI_SUCCESS && attrValue == nullptr) {
       value.status = VI_ERROR_USER_BUF;
     }
     if (value.status == VI_SUCCESS) {
       store(attrValue, value);
     }
-    trace_get_attribute(line.text(), vi, attrName, value.status, value.text != nullptr ? value.text->c_str() : nullptr,
-                        value.number);
+    trace_get_attribute(line.text(), vi, attrName, value.status, value.text, value.number);
     l.config.trace.write(line);
     return value.status;
   } catch (...) {
@@ -245,7 +273,7 @@ ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 count, ViPUInt32 ret_cou
     ViUInt32 sent = 0;
     // END goes with the last byte; a write of no bytes has none to carry it.
     const bool end = s != nullptr && s->inst != nullptr && s->send_end && count > 0;
-    ViStatus status = bus_session(s, buf, count);
+    ViStatus status = bus_session(s, vi, buf, count);
     if (status == VI_SUCCESS) {
       if (const fault* f = meet_fault(*s->inst, call::write)) {
         status = f->status;
@@ -281,7 +309,7 @@ ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 count, ViPUInt32 ret_count) {
     session* s = l.find(vi);
     ViUInt32 got = 0;
     bool end = false;
-    ViStatus status = bus_session(s, buf, count);
+    ViStatus status = bus_session(s, vi, buf, count);
     if (status == VI_SUCCESS) {
       if (const fault* f = meet_fault(*s->inst, call::read)) {
         status = f->status;
@@ -327,7 +355,7 @@ ViStatus viClear(ViSession vi) {
     std::lock_guard guard(l.lock);
     trace_line line;
     session* s = l.find(vi);
-    ViStatus status = bus_session(s, &vi, 0);
+    ViStatus status = bus_session(s, vi, &vi, 0);
     if (status == VI_SUCCESS) {
       if (const fault* f = meet_fault(*s->inst, call::clear)) {
         status = f->status;

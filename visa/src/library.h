@@ -39,10 +39,11 @@ struct fault {
 const fault* find_fault(const std::vector<fault>& faults, call which, uint64_t count);
 
 // A resource string taken apart: "GPIB0::17::INSTR", "GPIB::17",
-// "GPIB0::17::0::INSTR", ...
+// "GPIB0::17::0::INSTR", ..., or an interface's, "GPIB0::INTFC".
 struct resource_name {
   std::string canonical;      // the form every name of the resource shares, see parse_resource
   std::string interface_name; // "GPIB0": the interface's letters in capitals and its board number
+  bool interface = false;     // the interface itself (class INTFC), not an instrument on it
   uint16_t board = 0;
   uint16_t primary = 0;
   uint16_t secondary = VI_NO_SEC_ADDR;
@@ -51,6 +52,12 @@ struct resource_name {
 struct instrument {
   resource_name name; // as its section declares it
   sim_instrument* sim = nullptr;
+  // The exclusive lock: the session of this process that holds it, and the
+  // state file opened for the lock across processes (-1 without a state
+  // file: the instrument then lives in this process only, and so does its
+  // lock).
+  ViSession lock_holder = VI_NULL;
+  int lock_fd = -1;
   std::vector<fault> faults;
   bool cable_set = false;
   uint64_t cable = 0;              // bus transactions that still get through
@@ -60,8 +67,23 @@ struct instrument {
   instrument() = default;
   instrument(const instrument&) = delete;
   instrument& operator=(const instrument&) = delete;
-  ~instrument(); // destroys the simulated instrument
+  ~instrument(); // destroys the simulated instrument, drops the lock
 };
+
+// The exclusive lock on an instrument (lock.cpp). The state file opened for
+// the lock, or false with the reason.
+bool open_lock(instrument& inst, const std::string& state_path, std::string& reason);
+// Takes the lock for session vi, about to open, waiting up to timeout_ms ×
+// scale while another process holds it: VI_SUCCESS, VI_ERROR_RSRC_LOCKED, or
+// VI_ERROR_SYSTEM_ERROR when the system cannot tell.
+ViStatus take_lock(instrument& inst, ViSession vi, ViUInt32 timeout_ms, double scale);
+void release_lock(instrument& inst, ViSession vi);
+// Whether session vi may use the instrument: VI_ERROR_RSRC_LOCKED while
+// another session, here or in another process, holds its lock.
+ViStatus lock_allows(const instrument& inst, ViSession vi);
+// The lock state of the instrument as session vi sees it, or nothing when
+// the system cannot tell.
+std::optional<ViAccessMode> lock_state(const instrument& inst, ViSession vi);
 
 // One record of the trace, built on the stack (the per-call paths allocate
 // nothing), in the format of trace/trace.h. Made when the call starts, so
@@ -112,6 +134,9 @@ struct configuration {
   double timeout_scale = 1.0;
   trace_file trace; // opened at load when trace_path is set
   instrument* find(std::string_view canonical) const;
+  // The interfaces the instruments sit on, "GPIB0::INTFC", in board order.
+  std::vector<std::string> interfaces() const;
+  bool has_interface(std::string_view canonical) const;
   // The instrument a name opens: the section of the same canonical name,
   // or for secondary address 0 the section without one when no section
   // declares 0 (see README.md).
@@ -122,8 +147,8 @@ struct configuration {
 // "kesvisa: FILE[:LINE]: reason" on standard error and returns false.
 bool load_configuration(const char* path, configuration& out);
 
-// A resource string NAME[BOARD]::PRIMARY[::SECONDARY][::INSTR] taken apart,
-// or nothing when text is not one.
+// A resource string NAME[BOARD]::PRIMARY[::SECONDARY][::INSTR] or
+// NAME[BOARD]::INTFC taken apart, or nothing when text is not one.
 std::optional<resource_name> parse_resource(std::string_view text);
 
 // Whether name matches a VISA resource expression ("?*::INSTR"); nothing
@@ -167,6 +192,7 @@ struct library {
   uint64_t rm_calls = 0;
 
   session* find(ViSession vi);
+  ViSession next_number() const; // the number new_session gives next
   ViSession new_session(const session& s);
   void reset();
 };

@@ -49,40 +49,57 @@ std::vector<std::string_view> fields(std::string_view text) {
   }
 }
 
-} // namespace
-
-// As in VISA, names compare without regard to case, with the numbers as
-// numbers, a missing board as board 0 and a missing class as INSTR:
-// "gpib::017" is "GPIB0::17::INSTR".
-std::optional<resource_name> parse_resource(std::string_view text) {
-  std::vector<std::string_view> parts = fields(text);
-  if (parts.size() >= 3 && same_letters(parts.back(), "INSTR")) {
-    parts.pop_back();
-  }
-  if (parts.size() < 2 || parts.size() > 3) {
-    return std::nullopt;
-  }
-  const std::string_view name = parts[0];
+// The interface: letters (and digits) from a letter, the board the number
+// it ends with ("GPIB" is board 0).
+bool parse_interface(std::string_view name, resource_name& out) {
   if (name.empty() || !is_letter(name.front())) {
-    return std::nullopt;
+    return false;
   }
   for (const char c : name) {
     if (!is_letter(c) && !is_digit(c)) {
-      return std::nullopt;
+      return false;
     }
   }
-  // The board is the number the interface name ends with.
   size_t digits = name.size();
   while (digits > 0 && is_digit(name[digits - 1])) {
     --digits;
   }
-  resource_name out;
   if (digits < name.size()) {
     const auto board = decimal(name.substr(digits), 0xFFFF);
     if (!board) {
-      return std::nullopt;
+      return false;
     }
     out.board = static_cast<uint16_t>(*board);
+  }
+  for (const char c : name.substr(0, digits)) {
+    out.interface_name += upper(c);
+  }
+  out.interface_name += std::to_string(out.board);
+  return true;
+}
+
+} // namespace
+
+// As in VISA, names compare without regard to case, with the numbers as
+// numbers, a missing board as board 0 and a missing class as INSTR:
+// "gpib::017" is "GPIB0::17::INSTR". "GPIB0::INTFC" names the interface
+// itself.
+std::optional<resource_name> parse_resource(std::string_view text) {
+  std::vector<std::string_view> parts = fields(text);
+  resource_name out;
+  if (parts.size() == 2 && same_letters(parts[1], "INTFC")) {
+    if (!parse_interface(parts[0], out)) {
+      return std::nullopt;
+    }
+    out.interface = true;
+    out.canonical = out.interface_name + "::INTFC";
+    return out;
+  }
+  if (parts.size() >= 3 && same_letters(parts.back(), "INSTR")) {
+    parts.pop_back();
+  }
+  if (parts.size() < 2 || parts.size() > 3 || !parse_interface(parts[0], out)) {
+    return std::nullopt;
   }
   const auto primary = decimal(parts[1], 0xFFFF);
   if (!primary) {
@@ -96,10 +113,6 @@ std::optional<resource_name> parse_resource(std::string_view text) {
     }
     out.secondary = static_cast<uint16_t>(*secondary);
   }
-  for (const char c : name.substr(0, digits)) {
-    out.interface_name += upper(c);
-  }
-  out.interface_name += std::to_string(out.board);
   out.canonical = out.interface_name + "::" + std::to_string(out.primary);
   if (out.secondary != VI_NO_SEC_ADDR) {
     out.canonical += "::" + std::to_string(out.secondary);

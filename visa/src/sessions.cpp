@@ -24,11 +24,16 @@ session* library::find(ViSession vi) {
   return it == sessions.end() ? nullptr : &it->second;
 }
 
-ViSession library::new_session(const session& s) {
+ViSession library::next_number() const {
   ViSession number = next_session;
   while (number == VI_NULL || sessions.contains(number)) {
     ++number;
   }
+  return number;
+}
+
+ViSession library::new_session(const session& s) {
+  const ViSession number = next_number();
   sessions.emplace(number, s);
   next_session = number + 1;
   return number;
@@ -44,6 +49,11 @@ void library::reset() {
 }
 
 namespace {
+
+// viOpen's access modes: an exclusive lock or none, with or without
+// VI_LOAD_CONFIG, which has nothing to load here (no attribute is kept
+// between sessions). A shared lock is viLock's, never viOpen's.
+bool known_access_mode(ViAccessMode mode) { return (mode & ~(VI_EXCLUSIVE_LOCK | VI_LOAD_CONFIG)) == 0; }
 
 // The first call of a process, or the first after kesvisa_reset, reads the
 // file that KESVISA_CONFIG names; without one, no instrument is attached.
@@ -117,24 +127,39 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
       status = VI_ERROR_INV_OBJECT;
     } else if (vi == nullptr) {
       status = VI_ERROR_USER_BUF;
+    } else if (*vi = VI_NULL; !known_access_mode(mode)) {
+      status = VI_ERROR_INV_ACC_MODE;
     } else {
-      *vi = VI_NULL;
       const auto parsed = name != nullptr ? parse_resource(name) : std::nullopt;
       instrument* inst = parsed ? l.config.find(*parsed) : nullptr;
       if (!parsed) {
         status = VI_ERROR_INV_RSRC_NAME;
       } else if (inst == nullptr) {
-        status = VI_ERROR_RSRC_NFOUND;
+        status =
+            parsed->interface && l.config.has_interface(parsed->canonical) ? VI_ERROR_NIMPL_OPER : VI_ERROR_RSRC_NFOUND;
       } else {
         const auto count = ++inst->calls[static_cast<size_t>(call::open)];
         const fault* f = find_fault(inst->faults, call::open, count);
         status = f != nullptr ? f->status : VI_SUCCESS;
+        // The lock is the new session's, taken before the session opens.
+        const bool locking = (mode & VI_EXCLUSIVE_LOCK) != 0;
+        const ViSession number = l.next_number();
+        if (status >= VI_SUCCESS && locking) {
+          if (const ViStatus locked = take_lock(*inst, number, timeout, l.config.timeout_scale); locked != VI_SUCCESS) {
+            status = locked;
+          }
+        }
         if (status >= VI_SUCCESS) {
           session s;
           s.kind = session_kind::instrument;
           s.inst = inst;
           s.rm = sesn;
-          *vi = l.new_session(s);
+          try {
+            *vi = l.new_session(s);
+          } catch (...) {
+            release_lock(*inst, number);
+            throw;
+          }
         }
       }
     }
@@ -168,10 +193,16 @@ ViStatus viClose(ViObject vi) {
       if (f != nullptr) {
         status = f->status;
       } else {
+        release_lock(*s->inst, vi);
         l.sessions.erase(vi);
       }
     } else {
       // Closing the resource manager closes every session opened through it.
+      for (auto& [number, opened] : l.sessions) {
+        if (opened.rm == vi && opened.inst != nullptr) {
+          release_lock(*opened.inst, number);
+        }
+      }
       std::erase_if(l.sessions, [vi](const auto& entry) { return entry.second.rm == vi; });
       l.sessions.erase(vi);
       l.rm = VI_NULL;
