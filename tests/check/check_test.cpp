@@ -48,11 +48,11 @@ std::vector<std::string> bus(bool unlock, uint32_t body_length, size_t count = 1
 }
 
 // What kescheck prints is held whole in tests/data/kescheck/NAME.txt: its
-// standard output, then its standard error after a line of its own, with
-// {visa} for the stand-in library's path.
+// standard output, then, after a line "--- standard error", its standard
+// error; {visa} stands for the stand-in library's path.
 struct check_case {
   const char* name;
-  std::string section; // the instrument at GPIB0::17::INSTR
+  std::string section; // the instrument at resource
   std::string args;    // split at blanks
   int status;
   std::vector<std::string> commands;
