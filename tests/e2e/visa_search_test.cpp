@@ -15,9 +15,9 @@ namespace {
 namespace fs = std::filesystem;
 
 // What a case stages: a working VISA (the stand-in), one that lacks
-// viClear, one that needs a symbol nothing defines, or things by a
-// library's name that are no library for this machine.
-enum class thing { complete, lacking, unresolved, fifo, link_loop, aarch64, i386, text };
+// viClear or viFindNext, one that needs a symbol nothing defines, or things
+// by a library's name that are no library for this machine.
+enum class thing { complete, lacking, lacking_last, unresolved, fifo, link_loop, aarch64, i386, text };
 
 struct staged {
   const char* path; // under the root
@@ -32,6 +32,9 @@ void stage(const fs::path& path, thing what) {
     break;
   case thing::lacking:
     fs::copy_file(LACKING_VISA_LIBRARY, path);
+    break;
+  case thing::lacking_last:
+    fs::copy_file(LACKING_LAST_VISA_LIBRARY, path);
     break;
   case thing::unresolved:
     fs::copy_file(UNRESOLVED_VISA_LIBRARY, path);
@@ -185,6 +188,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "Can't use the VISA library in KESLOAD_VISA, {root}/bench/visa.so: missing\n"},
         search_case{"named_lacking", {{"ld/libvisa.so"}, {"bench/visa.so", thing::lacking}}, "{root}/bench/visa.so", nullptr,
                     "Can't use the VISA library in KESLOAD_VISA, {root}/bench/visa.so: lacks viClear\n"},
+        search_case{"named_lacking_last", {{"bench/visa.so", thing::lacking_last}}, "{root}/bench/visa.so", nullptr,
+                    "Can't use the VISA library in KESLOAD_VISA, {root}/bench/visa.so: lacks viFindNext\n"},
         search_case{"named_under_a_file", {{"bench/visa.so", thing::text}}, "{root}/bench/visa.so/libvisa.so", nullptr,
                     "Can't use the VISA library in KESLOAD_VISA, {root}/bench/visa.so/libvisa.so: missing\n"},
         search_case{"named_unresolved", {{"bench/visa.so", thing::unresolved}}, "{root}/bench/visa.so", nullptr,
