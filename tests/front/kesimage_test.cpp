@@ -126,15 +126,16 @@ TEST_F(Kesimage, AFailedWriteLeavesNoPartialImage) {
   // Ended by an interrupt, a termination or a hang-up while writing: no
   // temporary file either, and the signal's own end. Started with hang-ups
   // ignored (nohup), it writes the image through one.
-  std::signal(SIGHUP, SIG_DFL); // as in a terminal, even when the tests run under nohup
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP, 0}) {
+  constexpr int hang_up = 1;     // SIGHUP, which Windows's headers lack
+  std::signal(hang_up, SIG_DFL); // as in a terminal, even when the tests run under nohup
+  for (const int signal : {SIGINT, SIGTERM, hang_up, 0}) {
     SCOPED_TRACE(signal);
-    const program_run killed =
-        run_program("/bin/sh", {"-c", (signal == 0 ? "trap '' HUP; " : "") + std::string("exec \"$0\" make large fw.bin"),
-                                KESIMAGE_BIN},
-                    {"LD_PRELOAD=" SIGNAL_AT_FSYNC, "KESTEST_SIGNAL_AT_FSYNC=" + std::to_string(signal == 0 ? SIGHUP : signal),
-                     "ASAN_OPTIONS=verify_asan_link_order=0"},
-                    dir);
+    const program_run killed = run_program(
+        "/bin/sh",
+        {"-c", (signal == 0 ? "trap '' HUP; " : "") + std::string("exec \"$0\" make large fw.bin"), KESIMAGE_BIN},
+        {"LD_PRELOAD=" SIGNAL_AT_FSYNC, "KESTEST_SIGNAL_AT_FSYNC=" + std::to_string(signal == 0 ? hang_up : signal),
+         "ASAN_OPTIONS=verify_asan_link_order=0"},
+        dir);
     EXPECT_EQ(killed.signal, signal);
     EXPECT_EQ(read_file(dir + "/fw.bin").substr(64), signal == 0 ? read_file(dir + "/large") : before.substr(64));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator{}), 3);
@@ -145,7 +146,8 @@ TEST_F(Kesimage, AFailedWriteLeavesNoPartialImage) {
   // as root kesimage runs as nobody.
   std::filesystem::create_directory(dir + "/kept");
   write_file(dir + "/kept/fw.bin", before);
-  ASSERT_EQ(chmod((dir + "/kept/fw.bin").c_str(), 0666) | chmod((dir + "/kept").c_str(), 0555) | chmod(dir.c_str(), 0755), 0);
+  ASSERT_EQ(
+      chmod((dir + "/kept/fw.bin").c_str(), 0666) | chmod((dir + "/kept").c_str(), 0555) | chmod(dir.c_str(), 0755), 0);
   const std::vector<std::string> as_nobody{"--reuid=65534", "--regid=65534", "--clear-groups", KESIMAGE_BIN};
   std::vector<std::string> args = running_as_root() ? as_nobody : std::vector<std::string>{};
   args.insert(args.end(), {"make", "small", "kept/fw.bin"});
@@ -205,10 +207,11 @@ TEST_F(Kesimage, ReplacesOnlyRegularFilesAndReadsOnlyRegularBodies) {
 
   // A new image gets the mode the umask leaves, as any new file would.
   for (const auto& [mask, mode] : {std::pair{"027", 0640}, std::pair{"002", 0664}}) {
-    const program_run made =
-        run_program("/bin/sh", {"-c", std::string("umask ") + mask + "; exec \"$0\" make body fw.bin", KESIMAGE_BIN}, {}, dir);
+    const program_run made = run_program(
+        "/bin/sh", {"-c", std::string("umask ") + mask + "; exec \"$0\" make body fw.bin", KESIMAGE_BIN}, {}, dir);
     EXPECT_EQ(made.status, 0) << made.err;
-    EXPECT_EQ(std::filesystem::status(dir + "/fw.bin").permissions(), static_cast<std::filesystem::perms>(mode)) << mask;
+    EXPECT_EQ(std::filesystem::status(dir + "/fw.bin").permissions(), static_cast<std::filesystem::perms>(mode))
+        << mask;
   }
 }
 

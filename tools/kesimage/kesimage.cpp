@@ -68,8 +68,8 @@ int make_image(const char* body_path, const char* image_path) {
   const int written = image_write_file(image_path, header.data(), body_buffer.data(), static_cast<uint32_t>(length));
   if (written == image_folder_refused) {
     // The image itself may be writable: the folder is what refuses.
-    std::fprintf(stderr, "kesimage: can't write %s: can't create a file in %s: %s\n", image_path,
-                 image_write_folder(), std::strerror(errno));
+    std::fprintf(stderr, "kesimage: can't write %s: can't create a file in %s: %s\n", image_path, image_write_folder(),
+                 std::strerror(errno));
     return exit_failed;
   }
   if (written != image_written) {
