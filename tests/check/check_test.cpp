@@ -60,10 +60,18 @@ struct check_case {
   const char* resource = "GPIB0::17::INSTR";
 };
 
+// The stand-in library's path as the programs print it: Windows's own form
+// there, with backslashes.
+std::string standin_path() {
+  std::string path = STANDIN_VISA_LIBRARY;
+  std::replace(path.begin(), path.end(), '/', on_windows ? '\\' : '/');
+  return path;
+}
+
 std::string golden(const std::string& name) {
   std::string text = read_file(TEST_DATA_DIR "/kescheck/" + name + ".txt");
   const size_t at = text.find("{visa}");
-  return at == std::string::npos ? text : text.replace(at, 6, STANDIN_VISA_LIBRARY);
+  return at == std::string::npos ? text : text.replace(at, 6, standin_path());
 }
 
 void PrintTo(const check_case& c, std::ostream* os) { *os << c.name; }
@@ -208,7 +216,7 @@ TEST(Check, NamesAResourceManagerThatCannotStart) {
   const std::string message = "viOpenDefaultRM: can't open the VISA resource manager, status 0xBFFF009E\n";
   const program_run check = run_program(KESCHECK_BIN, {}, env, dir);
   EXPECT_EQ(check.status, 1);
-  EXPECT_EQ(check.out, "resource: GPIB0::17::INSTR\nvisa: " STANDIN_VISA_LIBRARY "\n");
+  EXPECT_EQ(check.out, "resource: GPIB0::17::INSTR\nvisa: " + standin_path() + "\n");
   EXPECT_EQ(check.err, message);
   const program_run list = run_program(KESCHECK_BIN, {"-l"}, env, dir);
   EXPECT_EQ(list.status, 1);
