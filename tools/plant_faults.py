@@ -30,7 +30,7 @@ import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-WORK = os.path.join(ROOT, "build-plant")
+WORK = os.environ.get("PLANT_WORK", os.path.join(ROOT, "build-plant"))  # a second run beside a first
 TREE = os.path.join(WORK, "tree")
 BUILD = os.path.join(WORK, "build")
 LOGS = os.path.join(WORK, "logs")
