@@ -166,8 +166,10 @@ cp "$tools/needing_visa.dll" needing/
 check "a library that needs one that is not there" 1 "" \
   "Can't use the VISA library in KESLOAD_VISA, needing/needing_visa.dll: not loadable (a library it needs is missing)"$'\n' \
   env KESLOAD_VISA=needing/needing_visa.dll wine "$kesload" appl.bin
+# Named by a path in another form than Windows's own, the file is told as
+# Windows names it too.
 check "a library without viClear" 1 "" \
-  "Can't use the VISA library in KESLOAD_VISA, $tools/answering_visa_without_clear.dll: lacks viClear"$'\n' \
+  "Can't use the VISA library in KESLOAD_VISA, $tools/answering_visa_without_clear.dll ($(winepath -w "$tools/answering_visa_without_clear.dll")): lacks viClear"$'\n' \
   env KESLOAD_VISA="$tools/answering_visa_without_clear.dll" wine "$kesload" appl.bin
 check "a file that is no library" 1 "" \
   "Can't use the VISA library in KESLOAD_VISA, appl.bin: not loadable (Bad EXE format for appl.bin.)"$'\n' \

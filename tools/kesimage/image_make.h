@@ -15,8 +15,9 @@ void image_make_header(uint8_t* header, const uint8_t* body, uint32_t body_lengt
 
 // Writes header and body to path, whole or not at all: image_written, or
 // image_not_written when the file cannot be written, or image_folder_refused
-// when no new file can be made in path's folder, where the image is written
-// before it takes path's place (errno tells why; path is then as it was).
+// when no new file could be made in path's folder, where the image is
+// written before it takes path's place (errno tells why; path is then as it
+// was).
 enum : int { image_written = 0, image_not_written = 1, image_folder_refused = 2 };
 int image_write_file(const char* path, const uint8_t* header, const uint8_t* body, uint32_t body_length);
 
