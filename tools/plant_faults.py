@@ -216,7 +216,8 @@ def sync_tree(revision):
         if os.path.isfile(target) and same_contents(source, target):
             continue
         os.makedirs(os.path.dirname(target), exist_ok=True)
-        shutil.copy2(source, target)
+        # A new time, not the source's: the build must see it as changed.
+        shutil.copy(source, target)
     for folder, _, files in os.walk(TREE):
         for file in files:
             name = os.path.relpath(os.path.join(folder, file), TREE)
