@@ -28,6 +28,16 @@ TEST(Update, TheRoadOfOneSuccessfulUpdate) {
   EXPECT_EQ(b.flash(), b.image_bytes);
 }
 
+// The largest image: its body fills the firmware area, all 28 sectors, up
+// to the boot code, and the instrument boots it.
+TEST(Update, AnImageFillingTheFirmwareAreaBoots) {
+  const bench b = make_bench(0x1C0000);
+  const program_run run = b.run();
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(b.mode(), 2);
+  EXPECT_EQ(b.flash(), b.image_bytes);
+}
+
 TEST(Update, WithoutRestartTheInstrumentStaysInBootrom) {
   const bench b = make_bench(road_size);
   const program_run run = b.run({"-n", "fw.bin"});

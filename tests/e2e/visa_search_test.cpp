@@ -15,9 +15,9 @@ namespace {
 namespace fs = std::filesystem;
 
 // What a case stages: a working VISA (the stand-in), one that lacks
-// viClear, or things by a library's name that are no library for this
-// machine.
-enum class thing { complete, lacking, fifo, link_loop, aarch64, text };
+// viClear or viFindNext, one that needs a symbol nothing defines, or things
+// by a library's name that are no library for this machine.
+enum class thing { complete, lacking, lacking_last, unresolved, fifo, link_loop, aarch64, i386, text };
 
 struct staged {
   const char* path; // under the root
@@ -28,8 +28,16 @@ void stage(const fs::path& path, thing what) {
   fs::create_directories(path.parent_path());
   switch (what) {
   case thing::complete:
+    fs::copy_file(STANDIN_VISA_LIBRARY, path);
+    break;
   case thing::lacking:
-    fs::copy_file(what == thing::complete ? STANDIN_VISA_LIBRARY : LACKING_VISA_LIBRARY, path);
+    fs::copy_file(LACKING_VISA_LIBRARY, path);
+    break;
+  case thing::lacking_last:
+    fs::copy_file(LACKING_LAST_VISA_LIBRARY, path);
+    break;
+  case thing::unresolved:
+    fs::copy_file(UNRESOLVED_VISA_LIBRARY, path);
     break;
   case thing::fifo:
     ASSERT_TRUE(make_fifo(path.string()));
@@ -38,11 +46,13 @@ void stage(const fs::path& path, thing what) {
     fs::create_symlink(path.filename().string() + ".loop", path);
     fs::create_symlink(path.filename(), path.string() + ".loop");
     break;
-  case thing::aarch64: {
-    // An ELF header, 64-bit little-endian, machine 183.
+  case thing::aarch64:
+  case thing::i386: {
+    // An ELF header, little-endian: 64-bit machine 183 or 32-bit machine 3.
     std::string header("\x7f" "ELF\x02\x01\x01", 7);
     header.resize(64, '\0');
-    header[18] = static_cast<char>(183);
+    header[4] = what == thing::i386 ? '\x01' : '\x02';
+    header[18] = static_cast<char>(what == thing::i386 ? 3 : 183);
     write_file(path.string(), header);
     break;
   }
@@ -58,6 +68,7 @@ struct search_case {
   const char* named = nullptr; // KESLOAD_VISA, "{root}" replaced
   const char* bound = nullptr; // the library kescheck reports, under the root; null: none can be used
   std::string err{};           // what standard error holds then, "{root}" replaced
+  bool root = true;            // KESLOAD_VISA_ROOT set; else LD_LIBRARY_PATH only if something is staged
 };
 
 void PrintTo(const search_case& c, std::ostream* os) { *os << c.name; }
@@ -79,8 +90,8 @@ TEST_P(Search, BindsTheFirstCompleteLibrary) {
   for (const staged& library : c.libraries) {
     stage(root + "/" + library.path, library.what);
   }
-  std::vector<std::string> env{"KESVISA_CONFIG=" + b.config, "KESLOAD_VISA_ROOT=" + root,
-                               "LD_LIBRARY_PATH=" + root + "/ld"};
+  std::vector<std::string> env{"KESVISA_CONFIG=" + b.config, c.root ? "KESLOAD_VISA_ROOT=" + root : "KESLOAD_VISA_ROOT",
+                               c.root || !c.libraries.empty() ? "LD_LIBRARY_PATH=" + root + "/ld" : "LD_LIBRARY_PATH"};
   env.emplace_back(c.named != nullptr ? "KESLOAD_VISA=" + with_root(c.named, root) : "KESLOAD_VISA");
 
   const program_run check = run_program(KESCHECK_BIN, {}, env, b.dir);
@@ -88,6 +99,14 @@ TEST_P(Search, BindsTheFirstCompleteLibrary) {
     EXPECT_EQ(check.status, 0) << check.err;
     EXPECT_NE(check.out.find("\nvisa: " + root + "/" + c.bound + "\n"), std::string::npos) << check.out;
     EXPECT_EQ(check.err, "");
+    // The VISA report names the same library as the one in use.
+    const program_run report = run_program(KESCHECK_BIN, {"-V"}, env, b.dir);
+    EXPECT_NE(report.out.find(c.named != nullptr && c.named[0] != '\0'
+                                  ? "\nKESLOAD_VISA: " + root + "/" + c.bound + ": used"
+                                  : "\nKESLOAD_VISA: not set\n"),
+              std::string::npos)
+        << report.out;
+    EXPECT_NE(report.out.find("\nvisa: " + root + "/" + c.bound + "\n"), std::string::npos) << report.out;
     return;
   }
   EXPECT_EQ(check.status, 1);
@@ -138,6 +157,10 @@ INSTANTIATE_TEST_SUITE_P(
     Layouts, Search,
     testing::Values(
         search_case{"ni_visa", {{"ld/libvisa.so"}}, nullptr, "ld/libvisa.so"},
+        // Without the test's root the search is the production one, whole.
+        search_case{"ni_visa_without_root", {{"ld/libvisa.so"}}, nullptr, "ld/libvisa.so", {}, false},
+        search_case{"none_without_root", {}, nullptr, nullptr, read_file(TEST_DATA_DIR "/no_visa.txt"), false},
+        search_case{"empty_name_is_unset", {{"ld/libvisa.so"}}, "", "ld/libvisa.so"},
         search_case{"ni_visa_older", {{"usr/local/vxipnp/linux/lib64/libvisa.so"}}, nullptr,
                     "usr/local/vxipnp/linux/lib64/libvisa.so"},
         search_case{"keysight", {{"opt/keysight/iolibs/libktvisa32.so"}, {"opt/keysight/iolibs/libvisa.so"}},
@@ -148,6 +171,10 @@ INSTANTIATE_TEST_SUITE_P(
         search_case{"ivi_shared_components", {{"ld/libivivisa.so.7"}}, nullptr, "ld/libivivisa.so.7"},
         search_case{"complete_beside_lacking", {{"ld/libvisa.so", thing::lacking}, {"opt/keysight/iolibs/libktvisa32.so"}},
                     nullptr, "opt/keysight/iolibs/libktvisa32.so"},
+        // Refused at its load, not at its first call: the search goes on.
+        search_case{"unresolved_beside_complete",
+                    {{"ld/libvisa.so", thing::unresolved}, {"opt/keysight/iolibs/libktvisa32.so"}}, nullptr,
+                    "opt/keysight/iolibs/libktvisa32.so"},
         search_case{"gpib_before_no_gpib", {{"ld/librsvisa.so"}, {"opt/keysight/iolibs/libktvisa32.so"}}, nullptr,
                     "opt/keysight/iolibs/libktvisa32.so"},
         // A bare name is told with the file the loader took.
@@ -155,11 +182,19 @@ INSTANTIATE_TEST_SUITE_P(
                     "No VISA library found. Tried:\n" + tried_all + tried_rest +
                         "  libvisa.so.0 ({root}/ld/libvisa.so.0): lacks viClear\n" + advice},
         search_case{"named_works", {{"ld/libvisa.so"}, {"bench/visa.so"}}, "{root}/bench/visa.so", "bench/visa.so"},
+        search_case{"named_with_tab", {{"bench/a\tb.so"}}, "{root}/bench/a\tb.so", "bench/a\\tb.so"},
         // A library the user names is never replaced by another.
         search_case{"named_missing", {{"ld/libvisa.so"}}, "{root}/bench/visa.so", nullptr,
                     "Can't use the VISA library in KESLOAD_VISA, {root}/bench/visa.so: missing\n"},
         search_case{"named_lacking", {{"ld/libvisa.so"}, {"bench/visa.so", thing::lacking}}, "{root}/bench/visa.so", nullptr,
                     "Can't use the VISA library in KESLOAD_VISA, {root}/bench/visa.so: lacks viClear\n"},
+        search_case{"named_lacking_last", {{"bench/visa.so", thing::lacking_last}}, "{root}/bench/visa.so", nullptr,
+                    "Can't use the VISA library in KESLOAD_VISA, {root}/bench/visa.so: lacks viFindNext\n"},
+        search_case{"named_under_a_file", {{"bench/visa.so", thing::text}}, "{root}/bench/visa.so/libvisa.so", nullptr,
+                    "Can't use the VISA library in KESLOAD_VISA, {root}/bench/visa.so/libvisa.so: missing\n"},
+        search_case{"named_unresolved", {{"bench/visa.so", thing::unresolved}}, "{root}/bench/visa.so", nullptr,
+                    "Can't use the VISA library in KESLOAD_VISA, {root}/bench/visa.so: not loadable (undefined symbol: "
+                    "kestest_nowhere)\n"},
         search_case{"named_by_name_missing", {{"ld/libvisa.so"}}, "libkesnothing.so", nullptr,
                     "Can't use the VISA library in KESLOAD_VISA, libkesnothing.so: missing\n"},
         // What exists but is no library for this machine is told as what it is; a
@@ -176,6 +211,9 @@ INSTANTIATE_TEST_SUITE_P(
         search_case{"named_other_architecture", {{"bench/visa.so", thing::aarch64}}, "{root}/bench/visa.so", nullptr,
                     "Can't use the VISA library in KESLOAD_VISA, {root}/bench/visa.so: built for another architecture "
                     "(aarch64)\n"},
+        search_case{"named_32_bit", {{"bench/visa.so", thing::i386}}, "{root}/bench/visa.so", nullptr,
+                    "Can't use the VISA library in KESLOAD_VISA, {root}/bench/visa.so: built for another architecture "
+                    "(32-bit i386)\n"},
         search_case{"named_not_a_library", {{"bench/visa.so", thing::text}}, "{root}/bench/visa.so", nullptr,
                     "Can't use the VISA library in KESLOAD_VISA, {root}/bench/visa.so: not loadable (file too short)\n"},
         // A path the programs could not name whole is refused, never bound and printed cut.

@@ -39,6 +39,13 @@ TEST_F(Kesimage, MadeImageCarriesTheBodyAndPassesEveryCheck) {
 
   const program_run load = run_program(KESLOAD_BIN, {"fw.bin"}, {"KESVISA_CONFIG"}, dir);
   EXPECT_EQ(load.err, "viOpen: can't open device GPIB0::17::INSTR\n");
+
+  // Names up to the longest a folder holds: the temporary one beside them fits too.
+  for (const size_t length : {249U, 255U}) {
+    const std::string name(length, 'n');
+    EXPECT_EQ(kesimage({"make", "body", name}).err, "");
+    EXPECT_EQ(read_file(dir + "/" + name), read_file(dir + "/fw.bin"));
+  }
 }
 
 TEST_F(Kesimage, BodyBytesAreCopiedAsTheyAre) {
@@ -116,19 +123,39 @@ TEST_F(Kesimage, AFailedWriteLeavesNoPartialImage) {
   EXPECT_EQ(read_file(dir + "/fw.bin"), before);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator{}), 3);
 
-  // Ended by an interrupt or a termination while writing: no temporary file
-  // either, and the signal's own end.
-  for (const int signal : {SIGINT, SIGTERM}) {
+  // Ended by an interrupt, a termination or a hang-up while writing: no
+  // temporary file either, and the signal's own end. Started with hang-ups
+  // ignored (nohup), it writes the image through one.
+  constexpr int hang_up = 1;     // SIGHUP, which Windows's headers lack
+  std::signal(hang_up, SIG_DFL); // as in a terminal, even when the tests run under nohup
+  for (const int signal : {SIGINT, SIGTERM, hang_up, 0}) {
     SCOPED_TRACE(signal);
-    const program_run killed =
-        run_program(KESIMAGE_BIN, {"make", "large", "fw.bin"},
-                    {"LD_PRELOAD=" SIGNAL_AT_FSYNC, "KESTEST_SIGNAL_AT_FSYNC=" + std::to_string(signal),
-                     "ASAN_OPTIONS=verify_asan_link_order=0"},
-                    dir);
+    const program_run killed = run_program(
+        "/bin/sh",
+        {"-c", (signal == 0 ? "trap '' HUP; " : "") + std::string("exec \"$0\" make large fw.bin"), KESIMAGE_BIN},
+        {"LD_PRELOAD=" SIGNAL_AT_FSYNC, "KESTEST_SIGNAL_AT_FSYNC=" + std::to_string(signal == 0 ? hang_up : signal),
+         "ASAN_OPTIONS=verify_asan_link_order=0"},
+        dir);
     EXPECT_EQ(killed.signal, signal);
-    EXPECT_EQ(read_file(dir + "/fw.bin"), before);
+    EXPECT_EQ(read_file(dir + "/fw.bin").substr(64), signal == 0 ? read_file(dir + "/large") : before.substr(64));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator{}), 3);
   }
+
+  // In a folder that takes no new file, an image that could itself be
+  // written is not: the message names the folder. Root writes anywhere, so
+  // as root kesimage runs as nobody.
+  std::filesystem::create_directory(dir + "/kept");
+  write_file(dir + "/kept/fw.bin", before);
+  ASSERT_EQ(
+      chmod((dir + "/kept/fw.bin").c_str(), 0666) | chmod((dir + "/kept").c_str(), 0555) | chmod(dir.c_str(), 0755), 0);
+  const std::vector<std::string> as_nobody{"--reuid=65534", "--regid=65534", "--clear-groups", KESIMAGE_BIN};
+  std::vector<std::string> args = running_as_root() ? as_nobody : std::vector<std::string>{};
+  args.insert(args.end(), {"make", "small", "kept/fw.bin"});
+  const program_run kept = run_program(running_as_root() ? "/usr/bin/setpriv" : KESIMAGE_BIN, args, {}, dir);
+  EXPECT_EQ(kept.err, "kesimage: can't write kept/fw.bin: can't create a file in kept: Permission denied\n");
+  EXPECT_EQ(kept.status, 1);
+  EXPECT_EQ(read_file(dir + "/kept/fw.bin"), before);
+  chmod((dir + "/kept").c_str(), 0755);
 }
 
 // Only a regular file that is not the body is ever replaced (run as root,
@@ -142,6 +169,7 @@ TEST_F(Kesimage, ReplacesOnlyRegularFilesAndReadsOnlyRegularBodies) {
   if (!on_windows) {
     ASSERT_TRUE(make_fifo(dir + "/fifo"));
     std::filesystem::create_symlink("body", dir + "/link");
+    std::filesystem::create_symlink("nowhere", dir + "/elsewhere");
   }
   const struct {
     const char* body;
@@ -151,7 +179,8 @@ TEST_F(Kesimage, ReplacesOnlyRegularFilesAndReadsOnlyRegularBodies) {
   } cases[] = {
       {"body", "fifo", "kesimage: fifo is not a regular file, not replaced\n", true},
       {"body", "folder", "kesimage: folder is not a regular file, not replaced\n"},
-      {"body", "link", "kesimage: link is a symbolic link, not replaced\n", true},
+      {"body", "link", "kesimage: link is the body file itself, not replaced\n", true},
+      {"body", "elsewhere", "kesimage: elsewhere is a symbolic link, not replaced\n", true},
       {"body", "body", "kesimage: body is the body file itself, not replaced\n"},
       {"body", "./body", "kesimage: ./body is the body file itself, not replaced\n"},
       {"folder", "fw.bin", "kesimage: folder is not a regular file\n"},
@@ -174,15 +203,16 @@ TEST_F(Kesimage, ReplacesOnlyRegularFilesAndReadsOnlyRegularBodies) {
   }
   EXPECT_TRUE(std::filesystem::is_fifo(dir + "/fifo"));
   EXPECT_TRUE(std::filesystem::is_symlink(dir + "/link"));
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator{}), 4);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator{}), 5);
 
   // A new image gets the mode the umask leaves, as any new file would.
-  const program_run made =
-      run_program("/bin/sh", {"-c", "umask 027; exec \"$0\" make body fw.bin", KESIMAGE_BIN}, {}, dir);
-  EXPECT_EQ(made.status, 0) << made.err;
-  EXPECT_EQ(std::filesystem::status(dir + "/fw.bin").permissions(),
-            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
-                std::filesystem::perms::group_read);
+  for (const auto& [mask, mode] : {std::pair{"027", 0640}, std::pair{"002", 0664}}) {
+    const program_run made = run_program(
+        "/bin/sh", {"-c", std::string("umask ") + mask + "; exec \"$0\" make body fw.bin", KESIMAGE_BIN}, {}, dir);
+    EXPECT_EQ(made.status, 0) << made.err;
+    EXPECT_EQ(std::filesystem::status(dir + "/fw.bin").permissions(), static_cast<std::filesystem::perms>(mode))
+        << mask;
+  }
 }
 
 } // namespace

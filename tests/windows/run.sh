@@ -158,6 +158,7 @@ search:
   C:\\windows\\system32\\visa64.dll: missing
 visa: none"$'\n' "Install the machine's VISA, or name its library (a path or a file name) in KESLOAD_VISA."$'\n' \
     wine "$kescheck" -V
+  check "an empty KESLOAD_VISA is unset" 1 "" "$no_visa" env KESLOAD_VISA= wine "$kesload" appl.bin
   # A VISA in the current folder and beside the program: neither is taken.
   mkdir beside
   cp "$kesload" beside/

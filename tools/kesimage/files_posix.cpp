@@ -43,15 +43,18 @@ int files_check_output(const char* image_path, const char* body_path) {
   if (lstat(image_path, &output) != 0) {
     return output_replaceable; // created new; an open that cannot be done says why
   }
+  // The body by another name, a link to it too, is told as the body.
+  struct stat target {};
+  struct stat body {};
+  if (stat(image_path, &target) == 0 && stat(body_path, &body) == 0 && body.st_dev == target.st_dev &&
+      body.st_ino == target.st_ino) {
+    return output_is_body;
+  }
   if (S_ISLNK(output.st_mode)) {
     return output_symbolic_link;
   }
   if (!S_ISREG(output.st_mode)) {
     return output_not_regular;
-  }
-  struct stat body {};
-  if (stat(body_path, &body) == 0 && body.st_dev == output.st_dev && body.st_ino == output.st_ino) {
-    return output_is_body;
   }
   return output_replaceable;
 }

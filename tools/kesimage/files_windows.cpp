@@ -26,9 +26,9 @@ std::array<wchar_t, wide_room> wide_other;
 // point); false when it is not there or cannot be asked. link: whether it
 // is a link to another file or folder. Other reparse points (a cloud
 // file's placeholder, a deduplicated file) are files in their own right.
-bool describe(const wchar_t* path, BY_HANDLE_FILE_INFORMATION* about, DWORD* type, bool* link) {
+bool describe(const wchar_t* path, BY_HANDLE_FILE_INFORMATION* about, DWORD* type, bool* link, bool follow = false) {
   HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                            (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT) | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     return false;
   }
@@ -99,18 +99,23 @@ int files_check_output(const char* image_path, const char* body_path) {
     // A device (NUL, COM1) answers no file information.
     return type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE ? output_not_regular : output_replaceable;
   }
+  // The body by another name, a link to it too, is told as the body.
+  BY_HANDLE_FILE_INFORMATION target{};
+  BY_HANDLE_FILE_INFORMATION body{};
+  DWORD other_type = FILE_TYPE_UNKNOWN;
+  bool other_link = false;
+  if (describe(wide_path.data(), &target, &other_type, &other_link, true) &&
+      platform_to_wide(body_path, wide_other.data(), wide_other.size()) &&
+      describe(wide_other.data(), &body, &other_type, &other_link, true) &&
+      body.dwVolumeSerialNumber == target.dwVolumeSerialNumber && body.nFileIndexHigh == target.nFileIndexHigh &&
+      body.nFileIndexLow == target.nFileIndexLow) {
+    return output_is_body;
+  }
   if (link) {
     return output_symbolic_link;
   }
   if (type != FILE_TYPE_DISK || (output.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return output_not_regular;
-  }
-  BY_HANDLE_FILE_INFORMATION body{};
-  DWORD body_type = FILE_TYPE_UNKNOWN;
-  if (platform_to_wide(body_path, wide_other.data(), wide_other.size()) &&
-      describe(wide_other.data(), &body, &body_type, &link) && body.dwVolumeSerialNumber == output.dwVolumeSerialNumber &&
-      body.nFileIndexHigh == output.nFileIndexHigh && body.nFileIndexLow == output.nFileIndexLow) {
-    return output_is_body;
   }
   return output_replaceable;
 }

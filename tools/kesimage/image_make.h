@@ -13,9 +13,16 @@ void image_write_header(uint8_t* header, uint32_t fw_crc, uint32_t fw_address, u
 // body's length and its CRC-32.
 void image_make_header(uint8_t* header, const uint8_t* body, uint32_t body_length);
 
-// Writes header and body to path, whole or not at all: 0 on success, 1 when
-// the file cannot be written (errno tells why; path is then as it was).
+// Writes header and body to path, whole or not at all: image_written, or
+// image_not_written when the file cannot be written, or image_folder_refused
+// when no new file could be made in path's folder, where the image is
+// written before it takes path's place (errno tells why; path is then as it
+// was).
+enum : int { image_written = 0, image_not_written = 1, image_folder_refused = 2 };
 int image_write_file(const char* path, const uint8_t* header, const uint8_t* body, uint32_t body_length);
+
+// The folder image_write_file last wrote in: path's own, "." for a bare name.
+const char* image_write_folder();
 
 // The temporary file image_write_file is writing, for a signal handler that
 // removes it; empty when there is none. Safe to call in a signal handler.

@@ -65,7 +65,16 @@ int make_image(const char* body_path, const char* image_path) {
   }
   std::array<uint8_t, fw_header_size> header{};
   image_make_header(header.data(), body_buffer.data(), static_cast<uint32_t>(length));
-  if (image_write_file(image_path, header.data(), body_buffer.data(), static_cast<uint32_t>(length)) != 0) {
+  const int written = image_write_file(image_path, header.data(), body_buffer.data(), static_cast<uint32_t>(length));
+  // The image itself may be writable: a folder that takes no new file is
+  // what refuses then (a missing folder or a name the system forbids is
+  // told as any failed write).
+  if (written == image_folder_refused && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+    std::fprintf(stderr, "kesimage: can't write %s: can't create a file in %s: %s\n", image_path, image_write_folder(),
+                 std::strerror(errno));
+    return exit_failed;
+  }
+  if (written != image_written) {
     std::fprintf(stderr, "kesimage: can't write %s: %s\n", image_path, std::strerror(errno));
     return exit_failed;
   }

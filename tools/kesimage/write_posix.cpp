@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <initializer_list>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,8 +35,10 @@ bool write_all(int fd, const uint8_t* bytes, size_t length) {
 
 namespace {
 
-// The temporary file while it exists, for a signal handler to remove.
+// The temporary file while it exists, for a signal handler to remove, and
+// the folder it is made in.
 std::array<char, PATH_MAX> temp{};
+std::array<char, PATH_MAX> folder{};
 volatile std::sig_atomic_t temp_exists = 0;
 
 // Signals that end the process wait while the temporary file comes and
@@ -86,18 +89,31 @@ void remove_temp() {
 
 const char* image_temp_file() { return temp_exists != 0 ? temp.data() : ""; }
 
+const char* image_write_folder() { return folder.data(); }
+
 int image_write_file(const char* path, const uint8_t* header, const uint8_t* body, uint32_t body_length) {
   // Written beside the target and renamed into place, so that a write that
   // fails (a full disk) never leaves a truncated image behind, nor spoils the
   // one that was there.
-  const int length = std::snprintf(temp.data(), temp.size(), "%s.XXXXXX", path);
+  // The temporary name is the image's, cut short where the suffix would
+  // take it past the longest name a folder holds.
+  const char* slash = std::strrchr(path, '/');
+  const size_t name_at = slash == nullptr ? 0 : static_cast<size_t>(slash - path) + 1;
+  constexpr int name_room = NAME_MAX - static_cast<int>(sizeof ".XXXXXX" - 1);
+  const int length = std::snprintf(temp.data(), temp.size(), "%.*s%.*s.XXXXXX", static_cast<int>(name_at), path,
+                                   name_room, path + name_at);
+  if (name_at == 0) {
+    std::snprintf(folder.data(), folder.size(), ".");
+  } else {
+    std::snprintf(folder.data(), folder.size(), "%.*s", static_cast<int>(name_at > 1 ? name_at - 1 : 1), path);
+  }
   if (length < 0 || static_cast<size_t>(length) >= temp.size()) {
     errno = ENAMETOOLONG;
-    return 1;
+    return image_not_written;
   }
   const int fd = create_temp();
   if (fd < 0) {
-    return 1;
+    return image_folder_refused;
   }
   // The mode a new file would get from fopen: mkstemp's 0600 would lock
   // others out of an image meant to be shared.
@@ -111,9 +127,9 @@ int image_write_file(const char* path, const uint8_t* header, const uint8_t* bod
     error = errno;
   }
   if (written) {
-    return place_temp(path) ? 0 : 1;
+    return place_temp(path) ? image_written : image_not_written;
   }
   remove_temp();
   errno = error;
-  return 1;
+  return image_not_written;
 }

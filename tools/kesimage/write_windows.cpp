@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cwchar>
 #include <fcntl.h>
 #include <io.h>
@@ -15,8 +16,8 @@
 namespace {
 
 // The longest path the Windows API takes, with its terminator; the temporary
-// name adds a dot and six characters.
-enum : size_t { wide_room = 32768, temp_suffix = 7, temp_attempts = 100 };
+// name adds a dot and six characters, within the longest name a folder holds.
+enum : size_t { wide_room = 32768, temp_suffix = 7, temp_attempts = 100, name_max = 255 };
 
 std::array<wchar_t, wide_room> target;
 std::array<wchar_t, wide_room + temp_suffix> temp;
@@ -38,8 +39,9 @@ bool write_all(int fd, const uint8_t* bytes, size_t length) {
 }
 
 // The temporary file while it exists, in UTF-8, for the console handler
-// that removes it (files_windows.cpp).
+// that removes it (files_windows.cpp), and the folder it is made in.
 std::array<char, 4 * wide_room> temp_text;
+std::array<char, 4 * wide_room> folder;
 volatile bool temp_exists = false;
 
 // A new file beside the target, by a name nobody else holds. It may be
@@ -49,7 +51,13 @@ int open_temp() {
   const DWORD seed = GetCurrentProcessId() ^ GetTickCount();
   for (unsigned attempt = 0; attempt < temp_attempts; ++attempt) {
     const unsigned tag = (seed + attempt * 2654435761U) & 0xFFFFFFU;
-    std::swprintf(temp.data(), temp.size(), L"%ls.%06x", target.data(), tag);
+    // The image's name, cut short where the suffix would take it past the limit.
+    size_t name_at = 0;
+    for (size_t i = 0; target[i] != L'\0'; ++i) {
+      name_at = target[i] == L'\\' || target[i] == L'/' ? i + 1 : name_at;
+    }
+    std::swprintf(temp.data(), temp.size(), L"%.*ls%.*ls.%06x", static_cast<int>(name_at), target.data(),
+                  static_cast<int>(name_max - temp_suffix), target.data() + name_at, tag);
     if (!platform_from_wide(temp.data(), temp_text.data(), temp_text.size())) {
       errno = ENAMETOOLONG;
       return -1;
@@ -78,17 +86,28 @@ int open_temp() {
 
 } // namespace
 
+const char* image_write_folder() { return folder.data(); }
+
 int image_write_file(const char* path, const uint8_t* header, const uint8_t* body, uint32_t body_length) {
   // Written beside the target and moved into place, so that a write that
   // fails (a full disk) never leaves a truncated image behind, nor spoils the
   // one that was there.
+  size_t name_at = 0;
+  for (size_t i = 0; path[i] != '\0'; ++i) {
+    name_at = path[i] == '\\' || path[i] == '/' ? i + 1 : name_at;
+  }
+  if (name_at == 0) {
+    std::snprintf(folder.data(), folder.size(), ".");
+  } else {
+    std::snprintf(folder.data(), folder.size(), "%.*s", static_cast<int>(name_at > 1 ? name_at - 1 : 1), path);
+  }
   if (!platform_to_wide(path, target.data(), target.size())) {
     errno = ENOENT;
-    return 1;
+    return image_not_written;
   }
   const int fd = open_temp();
   if (fd < 0) {
-    return 1;
+    return image_folder_refused;
   }
   bool written = write_all(fd, header, fw_header_size) && write_all(fd, body, body_length) && _commit(fd) == 0;
   int error = errno;
@@ -99,14 +118,14 @@ int image_write_file(const char* path, const uint8_t* header, const uint8_t* bod
   if (written) {
     if (MoveFileExW(temp.data(), target.data(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
       temp_exists = false;
-      return 0;
+      return image_written;
     }
     error = platform_errno(GetLastError());
   }
   DeleteFileW(temp.data());
   temp_exists = false;
   errno = error;
-  return 1;
+  return image_not_written;
 }
 
 const char* image_temp_file() { return temp_exists ? temp_text.data() : ""; }
