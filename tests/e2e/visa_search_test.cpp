@@ -107,6 +107,13 @@ TEST_P(Search, BindsTheFirstCompleteLibrary) {
               std::string::npos)
         << report.out;
     EXPECT_NE(report.out.find("\nvisa: " + root + "/" + c.bound + "\n"), std::string::npos) << report.out;
+    // What the library in use tells of itself, and the interfaces it sees.
+    // (a bare name with the file the loader took in parentheses)
+    EXPECT_NE(report.out.find(c.bound + std::string(std::string_view(c.bound).starts_with("ld/") ? ")" : "") +
+                              ": used, \"kesload stand-in VISA\", version " KESLOAD_VERSION ", VISA 5.8.0\n"),
+              std::string::npos)
+        << report.out;
+    EXPECT_TRUE(report.out.ends_with("\ninterfaces: GPIB0::INTFC\n")) << report.out;
     return;
   }
   EXPECT_EQ(check.status, 1);
