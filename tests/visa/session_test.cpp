@@ -261,10 +261,7 @@ TEST_F(VisaTest, ExclusiveLockKeepsOtherSessionsOut) {
     ViSession other = VI_NULL;
     ASSERT_EQ(viOpen(rm, test_resource, VI_NO_LOCK, 0, &other), VI_SUCCESS);
 
-    // Unlocked and restarted, the instrument would answer 0 to the mode query.
-    EXPECT_EQ(write(other, "XXENTER 6081\n", true), VI_ERROR_RSRC_LOCKED);
-    EXPECT_EQ(write(other, "XXBOOT 2\n", true), VI_ERROR_RSRC_LOCKED);
-    EXPECT_EQ(viClear(other), VI_ERROR_RSRC_LOCKED);
+    expect_kept_out(other);
     ASSERT_EQ(write(holder, "XXCMD?\n", true), VI_SUCCESS);
     const reply refused_read = read(other);
     EXPECT_EQ(refused_read.status, VI_ERROR_RSRC_LOCKED);

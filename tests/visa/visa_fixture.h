@@ -109,6 +109,15 @@ protected:
     return {status, buffer};
   }
 
+  // What another session's lock keeps from one without it: the commands
+  // that would change the instrument (unlocked and restarted, it would
+  // answer 0 to the mode query), and a device clear.
+  static void expect_kept_out(ViSession other) {
+    EXPECT_EQ(write(other, "XXENTER 6081\n", true), VI_ERROR_RSRC_LOCKED);
+    EXPECT_EQ(write(other, "XXBOOT 2\n", true), VI_ERROR_RSRC_LOCKED);
+    EXPECT_EQ(viClear(other), VI_ERROR_RSRC_LOCKED);
+  }
+
   // Reads with room bytes each give these pieces of the reply, and then
   // nothing is left to read.
   static void expect_reads(ViSession vi, ViUInt32 room, const std::vector<reply>& pieces) {
